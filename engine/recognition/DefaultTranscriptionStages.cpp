@@ -1,0 +1,25 @@
+#include "engine/recognition/DefaultTranscriptionStages.h"
+
+#include "engine/recognition/UnavailableStages.h"
+
+namespace pelora {
+
+namespace {
+
+std::unique_ptr<EG2Pipeline> makeEG2Pipeline(const std::optional<std::filesystem::path>& /*eg2Folder*/) {
+    return nullptr;
+}
+
+}  // namespace
+
+TranscriptionStages makeDefaultTranscriptionStages(const std::optional<std::filesystem::path>& eg2Folder) {
+    TranscriptionStages stages;
+    stages.eg2 = makeEG2Pipeline(eg2Folder);
+    stages.speech = std::make_shared<UnavailableJapaneseSpeechRecognizer>();
+    stages.reranker = std::make_shared<PassThroughHomophoneReranking>();
+    stages.inputProcessor = std::make_shared<PassThroughPostProcessing>();
+    stages.segmenter = std::make_shared<RunsAsTimelineSegmentation>();
+    return stages;
+}
+
+}  // namespace pelora

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "engine/recognition/EngineMode.h"
+#include "engine/recognition/TranscriptionResult.h"
+#include "engine/recognition/TranscriptionStages.h"
+
+namespace pelora {
+
+// The engine's single entry point from 16 kHz mono samples to a TranscriptionResult.
+// Immutable after construction; calls may overlap.
+class PeloraHybridTranscriber {
+public:
+    // Builds the real stages. Never fails: without a loadable EG2 pipeline the
+    // Japanese modes still work and only the EG2-only mode reports missing models.
+    explicit PeloraHybridTranscriber(const std::optional<std::filesystem::path>& eg2Folder = std::nullopt);
+    explicit PeloraHybridTranscriber(TranscriptionStages stages);
+
+    bool isEG2Loaded() const { return stages_.eg2 != nullptr; }
+
+    // `audioFileURL` is accepted and not used: the recogniser works from the samples.
+    TranscriptionResult transcribeSamples(std::span<const float> samples,
+                                          const std::optional<std::filesystem::path>& audioFileURL, EngineMode mode,
+                                          const JapaneseInputOptions& options,
+                                          const std::vector<CustomVocabularyEntry>& customVocabulary,
+                                          const std::optional<FocusedTextContext>& focusedContext,
+                                          std::optional<bool> enableHomophoneReranking) const;
+
+    TranscriptionResult transcribeFile(const std::filesystem::path& url, EngineMode mode,
+                                       const JapaneseInputOptions& options,
+                                       const std::vector<CustomVocabularyEntry>& customVocabulary,
+                                       const std::optional<FocusedTextContext>& focusedContext,
+                                       std::optional<bool> enableHomophoneReranking) const;
+
+    // Payload of the EG2-only mode's missing-models error: the legacy model folder.
+    static constexpr const char* missingModelsPayload = "~/.local/share/ai.mosvik.eg2demo/models";
+    static constexpr const char* pureEG2RuleAnnotation = "HeadOnlyPunct (punct_headonly.mlmodelc + punct_case.json)";
+
+private:
+    TranscriptionResult transcribePureEG2(std::span<const float> samples, double t0) const;
+    TranscriptionResult transcribeAppleSpeech(std::span<const float> samples, double t0,
+                                              const JapaneseInputOptions& options,
+                                              const std::vector<CustomVocabularyEntry>& customVocabulary,
+                                              const std::optional<FocusedTextContext>& focusedContext,
+                                              bool rerank) const;
+    TranscriptionResult transcribeHybrid(std::span<const float> samples, double t0, const JapaneseInputOptions& options,
+                                         const std::vector<CustomVocabularyEntry>& customVocabulary,
+                                         const std::optional<FocusedTextContext>& focusedContext, bool rerank) const;
+
+    TranscriptionStages stages_;
+};
+
+}  // namespace pelora
