@@ -6,21 +6,17 @@
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
-#include <unicode/unistr.h>
+#include <unicode/uscript.h>
+
+#include "platform/text/Regex.h"
+#include "platform/text/internal/IcuString.h"
 
 namespace pelora::text {
 
 namespace {
 
-icu::UnicodeString fromUTF8(std::string_view s) {
-    return icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
-}
-
-std::string toUTF8(const icu::UnicodeString& u) {
-    std::string out;
-    u.toUTF8String(out);
-    return out;
-}
+using internal::fromUTF8;
+using internal::toUTF8;
 
 const icu::Normalizer2& nfc() {
     UErrorCode status = U_ZERO_ERROR;
@@ -89,19 +85,112 @@ std::size_t firstGraphemeLength(std::string_view s) {
     return toUTF8(u.tempSubString(0, end)).size();
 }
 
+std::vector<std::string> graphemes(std::string_view s) {
+    std::vector<std::string> out;
+    if (s.empty()) return out;
+    icu::UnicodeString u = fromUTF8(s);
+    auto it = characterIterator();
+    if (!it) {
+        for (int32_t i = 0; i < u.length(); i = u.moveIndex32(i, 1)) out.push_back(toUTF8(u.tempSubStringBetween(i, u.moveIndex32(i, 1))));
+        return out;
+    }
+    it->setText(u);
+    int32_t start = it->first();
+    for (int32_t end = it->next(); end != icu::BreakIterator::DONE; start = end, end = it->next()) {
+        out.push_back(toUTF8(u.tempSubStringBetween(start, end)));
+    }
+    return out;
+}
+
 std::size_t utf16Length(std::string_view s) { return static_cast<std::size_t>(fromUTF8(s).length()); }
 
-std::string trimWhitespaceAndNewlines(std::string_view s) {
+std::u32string toScalars(std::string_view s) {
     icu::UnicodeString u = fromUTF8(s);
-    int32_t begin = 0;
-    int32_t end = u.length();
-    while (begin < end && u_isUWhiteSpace(u.char32At(begin))) begin = u.moveIndex32(begin, 1);
-    while (end > begin) {
-        int32_t prev = u.moveIndex32(end, -1);
-        if (!u_isUWhiteSpace(u.char32At(prev))) break;
-        end = prev;
-    }
-    return toUTF8(u.tempSubString(begin, end - begin));
+    std::u32string out;
+    out.reserve(static_cast<std::size_t>(u.length()));
+    for (int32_t i = 0; i < u.length(); i = u.moveIndex32(i, 1)) out.push_back(static_cast<char32_t>(u.char32At(i)));
+    return out;
 }
+
+std::string fromScalars(std::u32string_view scalars) {
+    icu::UnicodeString u;
+    for (char32_t c : scalars) u.append(static_cast<UChar32>(c));
+    return toUTF8(u);
+}
+
+namespace {
+
+template <typename Predicate>
+std::string trimWhere(std::string_view s, Predicate drop) {
+    const std::u32string scalars = toScalars(s);
+    std::size_t begin = 0;
+    std::size_t end = scalars.size();
+    while (begin < end && drop(scalars[begin])) ++begin;
+    while (end > begin && drop(scalars[end - 1])) --end;
+    if (begin == 0 && end == scalars.size()) return std::string(s);
+    return fromScalars(std::u32string_view(scalars).substr(begin, end - begin));
+}
+
+}  // namespace
+
+std::string trimSpaces(std::string_view s) {
+    // U+0020 is one byte and never part of a longer UTF-8 sequence.
+    const std::size_t begin = s.find_first_not_of(' ');
+    if (begin == std::string_view::npos) return {};
+    return std::string(s.substr(begin, s.find_last_not_of(' ') - begin + 1));
+}
+
+std::string trimWhitespaceAndNewlines(std::string_view s) { return trimWhere(s, isWhitespaceOrNewline); }
+
+std::string trimScalars(std::string_view s, std::u32string_view set) {
+    return trimWhere(s, [set](char32_t c) { return set.find(c) != std::u32string_view::npos; });
+}
+
+std::string replaceAllLiteral(std::string_view text, std::string_view target, std::string_view replacement) {
+    // Byte search is exact here: a UTF-8 sequence never starts inside another one.
+    std::string out;
+    if (target.empty()) return std::string(text);
+    std::size_t from = 0;
+    for (std::size_t at = text.find(target); at != std::string_view::npos; at = text.find(target, from)) {
+        out.append(text.substr(from, at - from));
+        out.append(replacement);
+        from = at + target.size();
+    }
+    if (from == 0) return std::string(text);
+    out.append(text.substr(from));
+    return out;
+}
+
+std::string replaceAllCaseInsensitive(std::string_view text, std::string_view target, std::string_view replacement) {
+    if (target.empty()) return std::string(text);
+    const Regex literal(std::string(target), RegexOptions::ignoreMetacharacters | RegexOptions::caseInsensitive);
+    return literal.replaceAllLiteral(text, replacement);
+}
+
+bool containsCaseInsensitive(std::string_view text, std::string_view target) {
+    if (target.empty()) return false;
+    const Regex literal(std::string(target), RegexOptions::ignoreMetacharacters | RegexOptions::caseInsensitive);
+    return literal.hasMatch(text);
+}
+
+namespace {
+
+bool hasScript(char32_t c, UScriptCode script) {
+    UErrorCode status = U_ZERO_ERROR;
+    return uscript_getScript(static_cast<UChar32>(c), &status) == script && U_SUCCESS(status);
+}
+
+}  // namespace
+
+bool isHan(char32_t c) { return hasScript(c, USCRIPT_HAN); }
+bool isHiragana(char32_t c) { return hasScript(c, USCRIPT_HIRAGANA); }
+bool isKatakana(char32_t c) { return hasScript(c, USCRIPT_KATAKANA); }
+bool isLatin(char32_t c) { return hasScript(c, USCRIPT_LATIN); }
+bool isJapaneseScript(char32_t c) { return isHan(c) || isHiragana(c) || isKatakana(c); }
+bool isInKatakanaBlock(char32_t c) { return c >= 0x30A0 && c <= 0x30FF; }
+bool isASCIIAlphanumeric(char32_t c) {
+    return (c >= U'0' && c <= U'9') || (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z');
+}
+bool isWhitespaceOrNewline(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); }
 
 }  // namespace pelora::text
