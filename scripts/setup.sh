@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs either the demo or the whole test suite.
+#   scripts/setup.sh demo   install, build the command-line tool, transcribe samples/konnichiwa-ja.wav
+#   scripts/setup.sh test   install, build everything, run every test
+#   scripts/setup.sh deps   install only
+# Run as root on Debian 12 (or with sudo available). Safe to run again: it installs only what is missing.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${PELORA_BUILD_DIR:-$here/build}"
+jobs="$(nproc 2>/dev/null || echo 2)"
+
+packages=(
+  # toolchain
+  build-essential cmake pkg-config git ca-certificates
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # audio decoding
+  libsndfile1-dev libsoxr-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg espeak-ng
+  # signal processing and the model runtime
+  libfftw3-dev libopenblas-dev libopencv-dnn-dev libopencv-core-dev python3 python3-onnx python3-numpy
+  # text: Unicode services and readings
+  libicu-dev libmecab-dev mecab mecab-ipadic-utf8 mecab-utils
+  # networking, hashing, JSON, secrets
+  libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libcpp-httplib-dev libsecret-1-dev gnome-keyring dbus dbus-x11
+  # desktop: Qt, X11, accessibility, sound
+  qt6-base-dev libatspi2.0-dev libxtst-dev libxi-dev libxfixes-dev libx11-dev libpulse-dev xvfb xauth
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_deps() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$p")
+    fi
+  done
+  # The speech recogniser's source arrives as an npm package; any working npm will do.
+  if ! command -v npm >/dev/null 2>&1; then
+    missing+=(nodejs npm)
+  fi
+  if [ "${#missing[@]}" -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+configure() {
+  cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+}
+
+case "${1:-}" in
+  deps)
+    install_deps
+    ;;
+  demo)
+    install_deps
+    configure -DPELORA_BUILD_TESTS=OFF -DPELORA_BUILD_BENCH=OFF -DPELORA_BUILD_APP=OFF
+    cmake --build "$build" -j "$jobs" --target pelora-voice-cli
+    "$build/cli/pelora-voice-cli" "$here/samples/konnichiwa-ja.wav"
+    ;;
+  test)
+    install_deps
+    configure
+    cmake --build "$build" -j "$jobs"
+    cd "$build"
+    ctest --output-on-failure -j "$jobs"
+    ;;
+  *)
+    echo "usage: $0 demo|test|deps" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,1 @@
+target_link_libraries(${PELORA_TEST_TARGET} PRIVATE pelora_cli_core)
