@@ -1,0 +1,209 @@
+#include "engine/recognition/AudioDecoder.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <random>
+#include <string>
+#include <system_error>
+
+#include "engine/recognition/PeloraVoiceError.h"
+#include "platform/audiofile/AudioFile.h"
+#include "platform/media/MediaAudioReader.h"
+#include "platform/process/ProcessRunner.h"
+#include "platform/resample/SampleRateConverter.h"
+
+namespace pelora {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kConverterChunkFrames = 32768;
+constexpr std::size_t kReserveSlack = 4096;
+constexpr std::size_t kAssetReaderReserve = 480000;  // 30 s
+// Reservations follow the file's header, which a damaged file can fill with any number:
+// no reservation exceeds what the file's size can plausibly hold (32 output samples per
+// byte is above the densest common codecs) nor three hours of output.
+constexpr std::uintmax_t kMaxSamplesPerFileByte = 32;
+constexpr std::size_t kMaxReservedSamples = std::size_t{3} * 3600 * AudioDecoder::kSampleRate;
+
+const std::string kExternalConverter = "/usr/bin/ffmpeg";
+// The external converter gets a minute plus a second per MiB of input before it is killed.
+constexpr std::chrono::seconds kConverterBaseTime{60};
+constexpr std::uintmax_t kConverterBytesPerSecond = 1 << 20;
+
+std::string fileNameOf(const fs::path& url) { return url.filename().string(); }
+
+std::uintmax_t fileSizeOr0(const fs::path& url) {
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(url, ec);
+    return ec ? 0 : size;
+}
+
+std::size_t reservationFor(double expectedSamples, const fs::path& url) {
+    const double expected = std::isfinite(expectedSamples) && expectedSamples > 0 ? expectedSamples : 0;
+    const std::uintmax_t bySize = fileSizeOr0(url) * kMaxSamplesPerFileByte + kReserveSlack;
+    const double cap = static_cast<double>(std::min<std::uintmax_t>(bySize, kMaxReservedSamples));
+    return static_cast<std::size_t>(std::min(std::trunc(expected) + kReserveSlack, cap));
+}
+
+std::string newUUIDString() {
+    static thread_local std::mt19937_64 generator{[] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), device(), device(), device(), device(), device(), device()};
+        return std::mt19937_64(seed);
+    }()};
+    std::uint64_t high = generator();
+    std::uint64_t low = generator();
+    high = (high & 0xFFFFFFFFFFFF0FFFULL) | 0x0000000000004000ULL;  // version 4
+    low = (low & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL;    // RFC 4122 variant
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(36);
+    for (int i = 0; i < 32; ++i) {
+        const std::uint64_t word = i < 16 ? high : low;
+        const int shift = 60 - 4 * (i % 16);
+        text.push_back(digits[(word >> shift) & 0xF]);
+        if (i == 7 || i == 11 || i == 15 || i == 19) text.push_back('-');
+    }
+    return text;
+}
+
+fs::path newTemporaryFile(const std::string& prefix) {
+    return fs::temp_directory_path() / (prefix + newUUIDString() + ".wav");
+}
+
+// Removes a temporary file when the scope ends, on every path.
+struct TemporaryFileRemover {
+    fs::path path;
+    ~TemporaryFileRemover() {
+        std::error_code ignored;  // a leftover file cannot be helped here
+        fs::remove(path, ignored);
+    }
+};
+
+}  // namespace
+
+std::vector<float> AudioDecoder::decode16kMono(const fs::path& url, const Progress& progress) {
+    const fs::path standardised = fs::absolute(url).lexically_normal();
+    using Route = std::vector<float> (*)(const fs::path&, const Progress&);
+    for (Route route : {&decodeWithAVAudioFile, &decodeWithAVAssetReader, &decodeWithAfconvert}) {
+        try {
+            std::vector<float> samples = route(standardised, progress);
+            if (!samples.empty()) return samples;
+        } catch (const std::exception&) {
+            // A failed route only means the next one is tried; the final error names the file.
+        }
+    }
+    throw PeloraVoiceError::audioDecodeFailed(fileNameOf(standardised));
+}
+
+std::vector<float> AudioDecoder::decodeWithAVAudioFile(const fs::path& url, const Progress& progress) {
+    const std::string name = fileNameOf(url);
+    std::optional<audiofile::AudioFile> file;
+    try {
+        file.emplace(url);
+    } catch (const audiofile::AudioFile::Error&) {
+        throw PeloraVoiceError::audioDecodeFailed(name);
+    }
+    const audiofile::AudioFile::Format format = file->format();
+    const std::int64_t length = std::max<std::int64_t>(format.frameCount, 0);
+    std::vector<float> output;
+
+    if (format.sampleRate == kSampleRate && format.channelCount == 1) {
+        // Already the target format: read straight into the output, no conversion.
+        output.reserve(reservationFor(static_cast<double>(length), url));
+        for (;;) {
+            const std::size_t start = output.size();
+            // Fill the reservation first so that a well-formed file never reallocates.
+            const std::size_t room = output.capacity() - start;
+            output.resize(start + (room > 0 ? std::min(room, kConverterChunkFrames) : kConverterChunkFrames));
+            const std::size_t got = file->readMono(std::span(output).subspan(start));
+            output.resize(start + got);
+            if (got == 0) break;
+        }
+        if (progress) progress(1.0);
+        return output;
+    }
+
+    std::optional<resample::SampleRateConverter> converter;
+    try {
+        converter.emplace(format.sampleRate, kSampleRate);
+    } catch (const resample::SampleRateConverter::Error&) {
+        throw PeloraVoiceError::audioDecodeFailed(name);
+    }
+    const double ratio = kSampleRate / std::max(format.sampleRate, 1.0);
+    output.reserve(reservationFor(ratio * static_cast<double>(length), url));
+    std::vector<float> input(kConverterChunkFrames);
+    for (;;) {
+        // A read error throws here, also after earlier chunks were read: damaged data
+        // fails this route rather than passing as a shorter recording.
+        const std::size_t got = file->readMono(input);
+        if (got == 0) {
+            converter->finish(output);
+        } else {
+            converter->process(std::span(input).first(got), output);
+        }
+        if (progress) {
+            const double done = static_cast<double>(file->framePosition()) /
+                                static_cast<double>(std::max<std::int64_t>(length, 1));
+            progress(std::min(done, 1.0));
+        }
+        if (got == 0) break;
+    }
+    if (output.empty()) throw PeloraVoiceError::audioDecodeFailed(name);
+    return output;
+}
+
+std::vector<float> AudioDecoder::decodeWithAVAssetReader(const fs::path& url, const Progress& progress) {
+    const std::string name = fileNameOf(url);
+    media::MediaAudioReader reader(url);
+    if (!reader.hasAudioTrack()) throw PeloraVoiceError::audioDecodeFailed(name);
+
+    // At least 30 s, and the container's stated length when it gives one, so that a long
+    // recording is not copied over and over while it grows.
+    std::vector<float> output;
+    output.reserve(std::max(kAssetReaderReserve, reservationFor(reader.durationSeconds() * kSampleRate, url)));
+    while (reader.readNext(output)) {
+    }
+    if (progress) progress(1.0);
+    if (output.empty()) throw PeloraVoiceError::audioDecodeFailed(name);
+    return output;
+}
+
+std::vector<float> AudioDecoder::decodeWithAfconvert(const fs::path& url, const Progress& progress) {
+    const TemporaryFileRemover output{newTemporaryFile("peloravoice_afconvert_")};
+    // 32-bit float WAV, 16 kHz, one channel; "-rematrix_maxval 1" keeps the mix-down a
+    // plain average of the channels, as in the other routes.
+    const std::vector<std::string> arguments = {
+        "-nostdin", "-hide_banner", "-loglevel", "error", "-i", "file:" + url.string(),
+        "-vn", "-sn", "-dn", "-ac", "1", "-rematrix_maxval", "1", "-ar", std::to_string(kSampleRate),
+        "-c:a", "pcm_f32le", "-f", "wav", "file:" + output.path.string()};
+    const auto timeLimit = kConverterBaseTime + std::chrono::seconds(fileSizeOr0(url) / kConverterBytesPerSecond);
+    const process::ProcessRunner::Outcome outcome = process::ProcessRunner::run(
+        kExternalConverter, arguments, std::chrono::duration_cast<std::chrono::milliseconds>(timeLimit));
+
+    std::error_code ec;
+    if (!outcome.succeeded() || !fs::exists(output.path, ec)) {
+        throw PeloraVoiceError::audioDecodeFailed(fileNameOf(url));
+    }
+    return decodeWithAVAudioFile(output.path, progress);
+}
+
+fs::path AudioDecoder::writeTemporaryWAV(std::span<const float> samples) {
+    const fs::path url = newTemporaryFile("peloravoice_");
+    try {
+        audiofile::AudioFile::writeMonoFloatWAV(url, samples, kSampleRate);
+    } catch (...) {
+        std::error_code ignored;  // the write error is the one worth reporting
+        fs::remove(url, ignored);
+        throw;
+    }
+    return url;
+}
+
+}  // namespace pelora
