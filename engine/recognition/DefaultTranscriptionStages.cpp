@@ -1,5 +1,6 @@
 #include "engine/recognition/DefaultTranscriptionStages.h"
 
+#include "engine/japanese/JapaneseEmbeddingReranker.h"
 #include "engine/recognition/UnavailableStages.h"
 
 namespace pelora {
@@ -16,7 +17,7 @@ TranscriptionStages makeDefaultTranscriptionStages(const std::optional<std::file
     TranscriptionStages stages;
     stages.eg2 = makeEG2Pipeline(eg2Folder);
     stages.speech = std::make_shared<UnavailableJapaneseSpeechRecognizer>();
-    stages.reranker = std::make_shared<PassThroughHomophoneReranking>();
+    stages.reranker = std::make_shared<JapaneseEmbeddingReranker>();
     stages.inputProcessor = std::make_shared<PassThroughPostProcessing>();
     stages.segmenter = std::make_shared<RunsAsTimelineSegmentation>();
     return stages;

@@ -179,8 +179,9 @@ std::vector<ReadingToken> JapaneseTokenizer::tokenize(std::string_view text) con
 
     std::size_t byteCursor = 0;
     std::size_t utf16Cursor = 0;
-    auto append = [&](std::size_t end, std::string reading) {
+    auto append = [&](std::size_t end, std::string reading, bool skipped) {
         ReadingToken token;
+        token.skipped = skipped;
         token.text = std::string(text.substr(byteCursor, end - byteCursor));
         token.reading = std::move(reading);
         token.utf16Offset = utf16Cursor;
@@ -190,21 +191,25 @@ std::vector<ReadingToken> JapaneseTokenizer::tokenize(std::string_view text) con
         tokens.push_back(std::move(token));
     };
 
+    bool parsed = false;
     std::unique_ptr<MeCab::Lattice> lattice(model_->model->createLattice());
     if (lattice) {
         lattice->set_sentence(text.data(), text.size());
         if (model_->tagger->parse(lattice.get())) {
+            parsed = true;
+            const char* sentence = lattice->sentence();
             for (const MeCab::Node* node = lattice->bos_node(); node != nullptr; node = node->next) {
                 if (node->stat == MECAB_BOS_NODE || node->stat == MECAB_EOS_NODE || node->length == 0) continue;
-                const std::size_t start = static_cast<std::size_t>(node->surface - text.data());
+                const std::size_t start = static_cast<std::size_t>(node->surface - sentence);
                 const std::size_t end = start + node->length;
                 if (start < byteCursor || end > text.size()) continue;  // never expected; keeps ranges monotonic
-                if (start > byteCursor) append(start, {});
-                append(end, readingOf(node->feature));
+                if (start > byteCursor) append(start, {}, true);
+                append(end, readingOf(node->feature), false);
             }
         }
     }
-    if (byteCursor < text.size()) append(text.size(), {});
+    // Trailing blanks after the last word; or the whole text, unanalysed, if parsing failed.
+    if (byteCursor < text.size()) append(text.size(), {}, parsed);
     return tokens;
 }
 

@@ -19,6 +19,8 @@ struct ReadingToken {
     std::string reading;
     std::size_t utf16Offset = 0;
     std::size_t utf16Length = 0;
+    // Text the analyser passed over between words (blanks, line breaks).
+    bool skipped = false;
 
     friend bool operator==(const ReadingToken&, const ReadingToken&) = default;
 };

@@ -66,6 +66,9 @@ TEST(JapaneseTokenizerTest, CountsUTF16UnitsOfSurrogatePairsAndSkippedText) {
     EXPECT_EQ(ranges, expected);
     EXPECT_EQ(tokens.back().utf16Offset, 5u);
     EXPECT_EQ(tokens[1].reading, "");  // skipped blanks carry no reading
+    std::vector<bool> skipped;
+    for (const ReadingToken& token : tokens) skipped.push_back(token.skipped);
+    EXPECT_EQ(skipped, (std::vector<bool>{false, true, false, false}));
 }
 
 TEST(JapaneseTokenizerTest, EmptyTextHasNoTokens) { EXPECT_TRUE(tokenizer().tokenize("").empty()); }
