@@ -7,6 +7,7 @@
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/uscript.h>
+#include <unicode/utf8.h>
 
 #include "platform/text/Regex.h"
 #include "platform/text/internal/IcuString.h"
@@ -103,6 +104,18 @@ std::vector<std::string> graphemes(std::string_view s) {
 }
 
 std::size_t utf16Length(std::string_view s) { return static_cast<std::size_t>(fromUTF8(s).length()); }
+
+bool isValidUTF8(std::string_view s) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+    const auto length = static_cast<int32_t>(s.size());
+    if (static_cast<std::size_t>(length) != s.size()) return false;
+    for (int32_t i = 0; i < length;) {
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
 
 std::u32string toScalars(std::string_view s) {
     icu::UnicodeString u = fromUTF8(s);

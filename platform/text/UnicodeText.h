@@ -27,6 +27,9 @@ std::vector<std::string> graphemes(std::string_view s);
 // UTF-16 code units.
 std::size_t utf16Length(std::string_view s);
 
+// True when `s` is well-formed UTF-8 (no stray bytes, overlong forms or surrogates).
+bool isValidUTF8(std::string_view s);
+
 // Unicode scalars. Bad UTF-8 sequences decode as U+FFFD.
 std::u32string toScalars(std::string_view s);
 std::string fromScalars(std::u32string_view scalars);

@@ -121,6 +121,23 @@ TEST(UnicodeText, ScalarsRoundTripAndBadBytesBecomeReplacementCharacters) {
     EXPECT_EQ(toScalars("a\xff"), (std::u32string{U'a', U'\uFFFD'}));
 }
 
+TEST(UnicodeText, RecognisesWellFormedUTF8) {
+    struct Case {
+        std::string bytes;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"", true},
+        {"sk-日本😀", true},
+        {std::string("a\0b", 3), true},
+        {"\xff", false},
+        {"\xc0\xaf", false},      // overlong "/"
+        {"\xed\xa0\x80", false},  // an encoded surrogate
+        {"\xe6\x97", false},      // cut short
+    };
+    for (const auto& c : cases) EXPECT_EQ(isValidUTF8(c.bytes), c.valid) << "[" << c.bytes << "]";
+}
+
 TEST(UnicodeText, CaseAndNormalisation) {
     EXPECT_TRUE(canonicallyEqual("が", "か\u3099"));
     EXPECT_FALSE(canonicallyEqual("が", "か"));
