@@ -1,20 +1,16 @@
 #include "engine/recognition/DefaultTranscriptionStages.h"
 
 #include "engine/japanese/JapaneseEmbeddingReranker.h"
-#include "engine/recognition/EG2CoreMLTranscriber.h"
+#include "engine/japanese/JapaneseInputProcessor.h"
+#include "engine/recognition/JapaneseTimelineSegmentationStage.h"
 #include "engine/recognition/UnavailableStages.h"
 
 namespace pelora {
 
 namespace {
 
-std::unique_ptr<EG2Pipeline> makeEG2Pipeline(const std::optional<std::filesystem::path>& eg2Folder) {
-    try {
-        return std::make_unique<EG2CoreMLTranscriber>(eg2Folder, ml::ComputeUnits::all);
-    } catch (...) {
-        // No usable model folder: the transcriber runs without EG2 and says so itself.
-        return nullptr;
-    }
+std::unique_ptr<EG2Pipeline> makeEG2Pipeline(const std::optional<std::filesystem::path>& /*eg2Folder*/) {
+    return nullptr;
 }
 
 }  // namespace
@@ -24,8 +20,8 @@ TranscriptionStages makeDefaultTranscriptionStages(const std::optional<std::file
     stages.eg2 = makeEG2Pipeline(eg2Folder);
     stages.speech = std::make_shared<UnavailableJapaneseSpeechRecognizer>();
     stages.reranker = std::make_shared<JapaneseEmbeddingReranker>();
-    stages.inputProcessor = std::make_shared<PassThroughPostProcessing>();
-    stages.segmenter = std::make_shared<RunsAsTimelineSegmentation>();
+    stages.inputProcessor = std::make_shared<JapaneseInputProcessor>();
+    stages.segmenter = std::make_shared<JapaneseTimelineSegmentationStage>();
     return stages;
 }
 
