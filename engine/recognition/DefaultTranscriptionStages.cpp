@@ -2,6 +2,7 @@
 
 #include "engine/japanese/JapaneseEmbeddingReranker.h"
 #include "engine/japanese/JapaneseInputProcessor.h"
+#include "engine/recognition/EG2CoreMLTranscriber.h"
 #include "engine/recognition/JapaneseTimelineSegmentationStage.h"
 #include "engine/recognition/UnavailableStages.h"
 
@@ -9,8 +10,13 @@ namespace pelora {
 
 namespace {
 
-std::unique_ptr<EG2Pipeline> makeEG2Pipeline(const std::optional<std::filesystem::path>& /*eg2Folder*/) {
-    return nullptr;
+std::unique_ptr<EG2Pipeline> makeEG2Pipeline(const std::optional<std::filesystem::path>& eg2Folder) {
+    try {
+        return std::make_unique<EG2CoreMLTranscriber>(eg2Folder, ml::ComputeUnits::all);
+    } catch (...) {
+        // No usable model folder: the transcriber runs without EG2 and says so itself.
+        return nullptr;
+    }
 }
 
 }  // namespace
