@@ -50,7 +50,9 @@ std::string joinTranscriptTokens(const std::vector<std::string>& tokens) {
 std::string srtTimestamp(double seconds) {
     double t = sanitizedSeconds(seconds);
     auto whole = static_cast<long long>(t);  // truncation toward zero
-    auto millis = static_cast<long long>((t - std::floor(t)) * 1000.0);
+    // The product is formed exactly (a 53-bit fraction times 1000 fits a 64-bit mantissa),
+    // so the double nearest 0.29 s truncates to 289 ms rather than being rounded up first.
+    auto millis = static_cast<long long>(static_cast<long double>(t - std::floor(t)) * 1000.0L);
     char buf[64];
     std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld,%03lld", whole / 3600, (whole % 3600) / 60, whole % 60, millis);
     return buf;

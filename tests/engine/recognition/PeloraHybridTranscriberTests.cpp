@@ -63,7 +63,7 @@ struct FakeReranker : HomophoneReranking {
 
 struct FakeProcessor : JapanesePostProcessing {
     CorrectedText process(std::string_view text, const JapaneseInputOptions&, int) const override {
-        if (text == "[R]" || text.empty()) return {"", {}};
+        if (text.starts_with("<drop>")) return {"", {}};
         return {std::string(text) + "[P]", {"post-rule"}};
     }
 };
@@ -272,8 +272,8 @@ TEST(HybridTranscriberTest, HybridModeTable) {
         {"EG2 fails", Scenario{.eg2 = std::optional<EG2CoreMLOutput>()}, "きょうは[R][P]", "きょうは", "",
          {"きょうは[R][P]"}, {1.0}, 1, 0, {}, 0},
         {"no EG2 pipeline", Scenario{}, "きょうは[R][P]", "きょうは", "", {"きょうは[R][P]"}, {1.0}, 1, 0, {}, 0},
-        {"processed text empty", Scenario{.eg2 = eg2Output(), .speechText = ""}, "", "", "API GPU.", {}, {}, 2, 17,
-         {"API", "GPU"}, 1},
+        {"processed text empty", Scenario{.eg2 = eg2Output(), .speechText = "<drop>"}, "", "<drop>", "API GPU.", {},
+         {0.45}, 2, 17, {"API", "GPU"}, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -176,7 +176,8 @@ TEST(TimeFormattingTest, TokenJoiner) {
         {{"3", ","}, "3,"},
         {{"a,", "b"}, "a, b"},
         {{"了解。", "OK"}, "了解。OK"},
-        {{"x", "", "y"}, "xy"},
+        {{"x", "", "y"}, "x y"},
+        {{"", "y"}, "y"},
         {{"end.", "42"}, "end. 42"},
     };
     for (const Case& c : cases) {
@@ -194,6 +195,8 @@ TEST(TimeFormattingTest, SRTTimestamp) {
         {-2, "00:00:00,000"},
         {0.0005, "00:00:00,000"},
         {0.29, "00:00:00,289"},
+        {1.2, "00:00:01,199"},  // truncated, never rounded
+        {59.999, "00:00:59,999"},
         {360000, "100:00:00,000"},
         {std::nan(""), "00:00:00,000"},
         {std::numeric_limits<double>::infinity(), "00:00:00,000"},
@@ -241,20 +244,20 @@ TEST(TimeFormattingTest, TimestampLines) {
 
 TEST(TimeFormattingTest, SRTBlocks) {
     EXPECT_EQ(resultWith({}).formattedSRT(), "");
-    auto r = resultWith({word("こんにちは。", 0, 1.2), word("元気？", 1.5, 3661.5)});
+    auto r = resultWith({word("こんにちは。", 0, 1.25), word("元気？", 1.5, 3661.5)});
     EXPECT_EQ(r.formattedSRT(),
-              "1\n00:00:00,000 --> 00:00:01,200\nこんにちは。\n\n2\n00:00:01,500 --> 01:01:01,500\n元気？");
+              "1\n00:00:00,000 --> 00:00:01,250\nこんにちは。\n\n2\n00:00:01,500 --> 01:01:01,500\n元気？");
 }
 
 // A real subtitle reader accepts what we write.
 TEST(TimeFormattingTest, FFmpegReadsOurSRT) {
     testing::TempDir dir;
-    auto r = resultWith({word("こんにちは。", 0, 1.2), word("Hello", 1.5, 2), word("world.", 2, 2.6)});
+    auto r = resultWith({word("こんにちは。", 0, 1.25), word("Hello", 1.5, 2), word("world.", 2, 2.6)});
     testing::writeFile(dir / "out.srt", r.formattedSRT() + "\n");
     testing::runChecked({"ffmpeg", "-loglevel", "error", "-y", "-i", (dir / "out.srt").string(),
                          (dir / "out.vtt").string()});
     std::string vtt = testing::readFile(dir / "out.vtt");
-    EXPECT_NE(vtt.find("00:00.000 --> 00:01.200"), std::string::npos) << vtt;
+    EXPECT_NE(vtt.find("00:00.000 --> 00:01.250"), std::string::npos) << vtt;
     EXPECT_NE(vtt.find("Hello world."), std::string::npos) << vtt;
     EXPECT_NE(vtt.find("こんにちは。"), std::string::npos) << vtt;
 }
