@@ -1,7 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <set>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -10,6 +12,9 @@
 
 #include "engine/injection/FocusedTextContext.h"
 #include "engine/japanese/JapaneseGroundedCandidate.h"
+#include "engine/japanese/MirkSpanSuspicion.h"
+#include "engine/japanese/OnDeviceLanguageModel.h"
+#include "engine/japanese/SpanCorrectionOutcome.h"
 #include "platform/text/Regex.h"
 
 namespace pelora {
@@ -20,7 +25,19 @@ namespace pelora {
 // windows and lengths count user-perceived characters.
 class GuardedSpanCorrector {
 public:
-    GuardedSpanCorrector() = delete;
+    // An instance only carries the on-device language model that span correction may
+    // consult: the device's own unless another is given.
+    GuardedSpanCorrector();
+    explicit GuardedSpanCorrector(std::shared_ptr<const OnDeviceLanguageModel> languageModel);
+
+    // Corrects one suspicious span: its own suggestion, then the replacement table, then
+    // (when allowed, with at least 60 ms left) the language model raced against
+    // `timeoutMs`. Every replacement passes the same guards. Never fails.
+    SpanCorrectionOutcome correctSpan(std::string_view text, const MirkSpanSuspicion& suspicion,
+                                      const std::optional<FocusedTextContext>& context, bool allowOnDeviceLLM,
+                                      int timeoutMs, std::stop_token stop = {}) const;
+    // Whether the device's own language model can be asked.
+    static bool isOnDeviceFoundationModelAvailable();
 
     // A form that may replace a key of the replacement table, with the words whose
     // presence in the context supports it (never empty).
@@ -81,6 +98,9 @@ public:
                                    const std::vector<std::string>& words);
     static std::size_t contextEvidenceCount(std::string_view context, std::string_view wrongForm,
                                             const std::vector<std::string>& words);
+
+private:
+    std::shared_ptr<const OnDeviceLanguageModel> languageModel_;
 };
 
 }  // namespace pelora
