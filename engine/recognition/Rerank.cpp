@@ -10,9 +10,8 @@
 #include <optional>
 #include <thread>
 
-#include <cblas.h>
+#include <immintrin.h>
 
-#include "engine/recognition/BlasThreading.h"
 #include "engine/recognition/EG2Constants.h"
 #include "platform/ml/Float16.h"
 
@@ -115,13 +114,46 @@ std::optional<std::int64_t> checkedSpan(std::int64_t a, std::int64_t b, std::int
     return sum;
 }
 
-// Per-thread scratch, allocated once per thread and reused for every frame.
-struct Scratch {
-    std::vector<float> query = std::vector<float>(embeddingDim);
-    std::vector<float> candidates = std::vector<float>(rerankCandidatesPerFrame * embeddingDim);
-    std::vector<std::int64_t> rows = std::vector<std::int64_t>(rerankCandidatesPerFrame);
-    std::vector<float> dots = std::vector<float>(rerankCandidatesPerFrame);
-};
+// Dot product of one half-precision word-table row with the float query, widening each
+// value exactly. Every row goes through the same code with the same order of additions,
+// so equal rows always give equal products (ties then fall to the earlier slot).
+using RowDot = float (*)(const std::uint16_t* row, const float* query);
+
+float rowDotPortable(const std::uint16_t* row, const float* query) {
+    float partial[8] = {};
+    float widened[8];
+    for (std::int64_t i = 0; i < embeddingDim; i += 8) {
+        ml::convertHalfToFloat(row + i, widened, 8);
+        for (int j = 0; j < 8; ++j) partial[j] += widened[j] * query[i + j];
+    }
+    return ((partial[0] + partial[1]) + (partial[2] + partial[3])) + ((partial[4] + partial[5]) + (partial[6] + partial[7]));
+}
+
+__attribute__((target("avx2,fma,f16c"))) float rowDotAvx2(const std::uint16_t* row, const float* query) {
+    static_assert(embeddingDim % 32 == 0);
+    __m256 acc0 = _mm256_setzero_ps(), acc1 = _mm256_setzero_ps();
+    __m256 acc2 = _mm256_setzero_ps(), acc3 = _mm256_setzero_ps();
+    const auto* halves = reinterpret_cast<const __m128i*>(row);
+    for (std::int64_t i = 0; i < embeddingDim; i += 32, halves += 4) {
+        acc0 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(halves)), _mm256_loadu_ps(query + i), acc0);
+        acc1 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(halves + 1)), _mm256_loadu_ps(query + i + 8), acc1);
+        acc2 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(halves + 2)), _mm256_loadu_ps(query + i + 16), acc2);
+        acc3 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(halves + 3)), _mm256_loadu_ps(query + i + 24), acc3);
+    }
+    __m256 sum = _mm256_add_ps(_mm256_add_ps(acc0, acc1), _mm256_add_ps(acc2, acc3));
+    __m128 quad = _mm_add_ps(_mm256_castps256_ps128(sum), _mm256_extractf128_ps(sum, 1));
+    quad = _mm_add_ps(quad, _mm_movehl_ps(quad, quad));
+    quad = _mm_add_ss(quad, _mm_movehdup_ps(quad));
+    return _mm_cvtss_f32(quad);
+}
+
+RowDot rowDot() {
+    static const RowDot chosen = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
+                                         __builtin_cpu_supports("f16c")
+                                     ? rowDotAvx2
+                                     : rowDotPortable;
+    return chosen;
+}
 
 }  // namespace
 
@@ -141,42 +173,39 @@ std::vector<Result> run(const std::uint16_t* wordTableF16, std::int64_t wordCoun
     auto bidxNeeded = lastBlockOffset ? checkedSpan(frames - 1, bs, *lastBlockOffset) : std::nullopt;
     if (!vecNeeded || !bidxNeeded || vecArray.count() < *vecNeeded || bidxArray.count() < *bidxNeeded) return {};
 
-    BlasThreading::useCallingThreadOnly();
     std::vector<Result> results(static_cast<std::size_t>(frames),
                                 Result{0, -std::numeric_limits<float>::infinity()});
     const std::uint16_t* vec = vecArray.halves();
     const std::int32_t* bidx = bidxArray.ints();
+    const RowDot dot = rowDot();
 
     ConcurrentLoop::shared().run(frames, [&](std::int64_t f) {
-        thread_local Scratch scratch;
-        ml::convertHalfToFloat(vec + f * vs, scratch.query.data(), embeddingDim);
+        alignas(32) float query[embeddingDim];
+        ml::convertHalfToFloat(vec + f * vs, query, embeddingDim);
 
+        // The 64 candidates in scorer order: block slot, then row within the block.
+        std::int64_t rows[rerankCandidatesPerFrame];
         for (std::int64_t k = 0; k < scorerTopKBlocks; ++k) {
             const std::int64_t block = bidx[f * bs + k * ks];
             const std::int64_t firstRow = block >= 0 ? block * scorerBlockSize : 0;
             for (std::int64_t j = 0; j < scorerBlockSize; ++j) {
-                const std::int64_t slot = k * scorerBlockSize + j;
                 const std::int64_t row = std::clamp<std::int64_t>(firstRow + j, 0, wordCount - 1);
-                scratch.rows[static_cast<std::size_t>(slot)] = row;
-                ml::convertHalfToFloat(wordTableF16 + row * embeddingDim,
-                                       scratch.candidates.data() + slot * embeddingDim, embeddingDim);
+                rows[k * scorerBlockSize + j] = row;
+                _mm_prefetch(reinterpret_cast<const char*>(wordTableF16 + row * embeddingDim), _MM_HINT_T0);
             }
         }
-
-        cblas_sgemv(CblasRowMajor, CblasNoTrans, static_cast<int>(rerankCandidatesPerFrame),
-                    static_cast<int>(embeddingDim), 1.0f, scratch.candidates.data(), static_cast<int>(embeddingDim),
-                    scratch.query.data(), 1, 0.0f, scratch.dots.data(), 1);
 
         // The first slot holding the maximum wins; NaN never wins.
         float best = -std::numeric_limits<float>::infinity();
-        std::size_t bestSlot = 0;
-        for (std::size_t slot = 0; slot < scratch.dots.size(); ++slot) {
-            if (scratch.dots[slot] > best) {
-                best = scratch.dots[slot];
+        std::int64_t bestSlot = 0;
+        for (std::int64_t slot = 0; slot < rerankCandidatesPerFrame; ++slot) {
+            const float product = dot(wordTableF16 + rows[slot] * embeddingDim, query);
+            if (product > best) {
+                best = product;
                 bestSlot = slot;
             }
         }
-        results[static_cast<std::size_t>(f)] = Result{scratch.rows[bestSlot], best};
+        results[static_cast<std::size_t>(f)] = Result{rows[bestSlot], best};
     });
     return results;
 }
