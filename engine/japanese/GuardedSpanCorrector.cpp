@@ -6,6 +6,7 @@
 #include "engine/japanese/FaithfulFormattingGuard.h"
 #include "engine/japanese/JapaneseInputProcessor.h"
 #include "engine/japanese/VocabularyAliasReplacement.h"
+#include "platform/text/CharacterWindow.h"
 #include "platform/text/UnicodeText.h"
 
 namespace pelora {
@@ -37,16 +38,6 @@ std::string replaced(std::string_view text, std::string_view target, std::string
 bool isAllHiragana(std::string_view text) {
     const std::u32string scalars = text::toScalars(text);
     return std::all_of(scalars.begin(), scalars.end(), [](char32_t c) { return c >= 0x3041 && c <= 0x309F; });
-}
-
-// Byte offsets of the character boundaries of `text`, 0 and text.size() included.
-std::vector<std::size_t> characterBoundaries(std::string_view text) {
-    std::vector<std::size_t> boundaries{0};
-    for (const std::string& character : text::graphemes(text)) {
-        boundaries.push_back(std::min(boundaries.back() + character.size(), text.size()));
-    }
-    if (boundaries.back() != text.size()) boundaries.push_back(text.size());
-    return boundaries;
 }
 
 // Keys visited longest first (in characters), equal lengths in ascending order.
@@ -158,17 +149,9 @@ std::vector<JapaneseGroundedCandidate> GuardedSpanCorrector::generateCohortCandi
 }
 
 std::string GuardedSpanCorrector::occurrenceWindow(std::string_view text, text::TextRange matchRange) {
-    const std::vector<std::size_t> boundaries = characterBoundaries(text);
-    const std::size_t begin = std::min(matchRange.begin, text.size());
-    const std::size_t end = std::clamp(matchRange.end, begin, text.size());
-    // The character holding `begin`, and the first boundary at or after `end`.
-    const std::size_t first =
-        static_cast<std::size_t>(std::upper_bound(boundaries.begin(), boundaries.end(), begin) - boundaries.begin()) - 1;
-    const std::size_t last =
-        static_cast<std::size_t>(std::lower_bound(boundaries.begin(), boundaries.end(), end) - boundaries.begin());
-    const std::size_t from = boundaries[first >= kWindowCharacters ? first - kWindowCharacters : 0];
-    const std::size_t to = boundaries[std::min(last + kWindowCharacters, boundaries.size() - 1)];
-    return std::string(text.substr(from, to - from));
+    const text::TextRange window =
+        text::surroundingCharacters(text, matchRange, kWindowCharacters, kWindowCharacters);
+    return std::string(text.substr(window.begin, window.length()));
 }
 
 bool GuardedSpanCorrector::isProtectedOccurrence(std::string_view text, text::TextRange matchRange,

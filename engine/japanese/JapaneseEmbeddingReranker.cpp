@@ -252,15 +252,19 @@ CorrectedText JapaneseEmbeddingReranker::rerank(std::string_view text,
         if (entry.enabled) active.push_back(entry);
     }
 
-    // 1. Vocabulary aliases; an entry stops once its surface stands in the text.
+    // 1. Vocabulary aliases; an entry stops once its surface stands in the text. Aliases
+    // are looked for case-insensitively in the case-folded text, folded again only when
+    // it changes.
+    std::string foldedCurrent = text::foldCase(current);
     for (const CustomVocabularyEntry& entry : active) {
         for (const std::string& alias : entry.aliases) {
-            if (alias.empty() || contains(current, entry.surface) || !text::containsCaseInsensitive(current, alias)) {
+            if (alias.empty() || contains(current, entry.surface) || !contains(foldedCurrent, text::foldCase(alias))) {
                 continue;
             }
             std::string replaced = replaceAliasWithBoundary(current, alias, entry.surface);
             if (replaced == current) continue;
             current = std::move(replaced);
+            foldedCurrent = text::foldCase(current);
             annotations.push_back("語彙辞書補正: " + alias + " → " + entry.surface);
         }
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -96,6 +97,22 @@ int soundGroup(char32_t c, bool vowelsAsGroup) {
     }
 }
 
+// The same strings (vocabulary forms, recurring spans) are read on every call, and a
+// reading is a pure function of its text; each thread remembers the recent ones, so no
+// lock is shared. The memo is bounded and simply starts over when full.
+constexpr std::size_t kMemoCapacity = 4096;
+enum MemoKind { kHiraganaMemo, kReadingMemo, kMemoKinds };
+
+template <class Compute>
+std::string memoized(MemoKind kind, std::string_view text, Compute compute) {
+    thread_local std::array<std::unordered_map<std::string, std::string>, kMemoKinds> memo;
+    auto& entries = memo[kind];
+    std::string key(text);
+    if (const auto found = entries.find(key); found != entries.end()) return found->second;
+    if (entries.size() >= kMemoCapacity) entries.clear();
+    return entries.emplace(std::move(key), compute()).first->second;
+}
+
 }  // namespace
 
 std::size_t SoundAlikeReading::scalarCount(std::string_view text) { return text::toScalars(text).size(); }
@@ -128,33 +145,35 @@ std::size_t SoundAlikeReading::katakanaLetterCount(std::string_view text) {
 }
 
 std::string SoundAlikeReading::hiragana(std::string_view text) {
-    const std::string trimmed = text::trimWhitespaceAndNewlines(text);
-    if (trimmed.empty()) return {};
-
-    std::string folded;
-    const reading::JapaneseTokenizer* tokenizer = nullptr;
-    // Kana, Latin and digits fold the same with or without the tokeniser; only text with
-    // ideographs needs the dictionary.
-    if (anyNeedsDictionaryReading(trimmed)) tokenizer = reading::JapaneseTokenizer::shared();
-    if (tokenizer == nullptr) {
-        folded = foldKatakanaToHiragana(trimmed);
-    } else {
-        for (const reading::ReadingToken& token : tokenizer->tokenize(trimmed)) {
-            const bool useReading = !token.reading.empty() && anyNeedsDictionaryReading(token.text);
-            folded += foldKatakanaToHiragana(useReading ? token.reading : token.text);
+    return memoized(kHiraganaMemo, text, [text] {
+        const std::string trimmed = text::trimWhitespaceAndNewlines(text);
+        std::string folded;
+        const reading::JapaneseTokenizer* tokenizer = nullptr;
+        // Kana, Latin and digits fold the same with or without the tokeniser; only text with
+        // ideographs needs the dictionary.
+        if (anyNeedsDictionaryReading(trimmed)) tokenizer = reading::JapaneseTokenizer::shared();
+        if (tokenizer == nullptr) {
+            folded = foldKatakanaToHiragana(trimmed);
+        } else {
+            for (const reading::ReadingToken& token : tokenizer->tokenize(trimmed)) {
+                const bool useReading = !token.reading.empty() && anyNeedsDictionaryReading(token.text);
+                folded += foldKatakanaToHiragana(useReading ? token.reading : token.text);
+            }
         }
-    }
-    replaceAll(folded, " ", "");
-    replaceAll(folded, "\u3000", "");
-    return folded;
+        replaceAll(folded, " ", "");
+        replaceAll(folded, "\u3000", "");
+        return folded;
+    });
 }
 
 std::string SoundAlikeReading::reading(std::string_view text) {
-    const std::string trimmed = text::trimWhitespaceAndNewlines(text);
-    if (trimmed.empty()) return {};
-    std::string latin = hiragana(trimmed);
-    if (!isASCII(latin)) latin = reading::stripCombiningMarks(reading::kanaToLatin(latin));
-    return normalizePhoneticLatin(latin);
+    return memoized(kReadingMemo, text, [text] {
+        const std::string trimmed = text::trimWhitespaceAndNewlines(text);
+        if (trimmed.empty()) return std::string();
+        std::string latin = hiragana(trimmed);
+        if (!isASCII(latin)) latin = reading::stripCombiningMarks(reading::hiraganaToLatin(latin));
+        return normalizePhoneticLatin(latin);
+    });
 }
 
 std::string SoundAlikeReading::normalizePhoneticLatin(std::string_view latin) {

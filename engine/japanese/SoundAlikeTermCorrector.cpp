@@ -70,6 +70,19 @@ SoundAlikeTermCorrector::CandidateTerm singleReadingCandidate(std::string canoni
     return candidate;
 }
 
+// True when the span at `range` is part of its candidate's canonical surface as already
+// written there ("EmbeddingGemma" inside "EmbeddingGemma 2"): replacing it would write the
+// term twice ("EmbeddingGemma 2 2").
+bool isInsideCanonical(std::string_view text, text::TextRange range, std::string_view canonical) {
+    if (canonical.size() <= range.length()) return false;
+    const std::size_t earliest = range.end > canonical.size() ? range.end - canonical.size() : 0;
+    for (std::size_t at = text.find(canonical, earliest); at != std::string_view::npos && at <= range.begin;
+         at = text.find(canonical, at + 1)) {
+        if (at + canonical.size() >= range.end) return true;
+    }
+    return false;
+}
+
 struct SpanMatch {
     const SoundAlikeTermCorrector::CandidateTerm* candidate = nullptr;
     double distance = 0;
@@ -193,7 +206,7 @@ SoundAlikeTermCorrector::Correction SoundAlikeTermCorrector::correct(
         const std::string span = result.text.substr(range.begin, range.length());
         const std::optional<SpanMatch> found =
             hasASCIILetter(span) ? matchLatinSpan(span, candidates) : matchKanaSpan(span, candidates);
-        if (!found) continue;
+        if (!found || isInsideCanonical(result.text, range, found->candidate->canonicalSurface)) continue;
         result.text.replace(range.begin, range.length(), found->candidate->canonicalSurface);
         result.replacements.push_back(
             {span, found->candidate->canonicalSurface, found->candidate->sourceLabel, found->distance});

@@ -102,13 +102,13 @@ std::string toUTF8(const icu::UnicodeString& u) {
     return out;
 }
 
-enum TransformKind { kKatakanaToHiragana, kKanaToLatin, kStripCombiningMarks, kTransformCount };
+enum TransformKind { kKatakanaToHiragana, kHiraganaToLatin, kStripCombiningMarks, kTransformCount };
 
 const icu::Transliterator* prototype(TransformKind kind) {
     static const std::array<std::unique_ptr<icu::Transliterator>, kTransformCount> prototypes = [] {
         constexpr std::array<const char*, kTransformCount> ids = {
             "Katakana-Hiragana",
-            "Hiragana-Latin; Katakana-Latin",
+            "Hiragana-Latin",
             "NFD; [:Nonspacing Mark:] Remove; NFC",
         };
         std::array<std::unique_ptr<icu::Transliterator>, kTransformCount> built;
@@ -215,7 +215,7 @@ std::vector<ReadingToken> JapaneseTokenizer::tokenize(std::string_view text) con
 
 std::string katakanaToHiragana(std::string_view text) { return transform(kKatakanaToHiragana, text); }
 
-std::string kanaToLatin(std::string_view text) { return transform(kKanaToLatin, text); }
+std::string hiraganaToLatin(std::string_view text) { return transform(kHiraganaToLatin, text); }
 
 std::string stripCombiningMarks(std::string_view text) { return transform(kStripCombiningMarks, text); }
 

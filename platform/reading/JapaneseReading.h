@@ -52,8 +52,8 @@ private:
 
 // Katakana becomes hiragana; everything else is kept.
 std::string katakanaToHiragana(std::string_view text);
-// Hiragana and katakana become romaji (with macrons for long vowels); everything else is kept.
-std::string kanaToLatin(std::string_view text);
+// Hiragana becomes romaji (a long-vowel mark becomes a macron); everything else is kept.
+std::string hiraganaToLatin(std::string_view text);
 // Drops combining marks (accents, macrons, voicing marks written apart) after decomposition.
 std::string stripCombiningMarks(std::string_view text);
 

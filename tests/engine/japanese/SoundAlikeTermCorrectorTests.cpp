@@ -45,6 +45,11 @@ TEST(SoundAlikeTermCorrectorTest, CorrectsSpansAgainstTheDefaultVocabulary) {
         // Four katakana letters are too few for a near miss (スイフトUI is a mixed-script alias).
         {"スイフトUI", "スイフトUI", {}},
         {"カタカナの普通の文章", "カタカナの普通の文章", {}},
+        // A span that is part of its own canonical surface stays ("EmbeddingGemma 2" is not
+        // rewritten to "EmbeddingGemma 2 2"), while the same word standing alone is corrected.
+        {"EmbeddingGemma 2のテスト", "EmbeddingGemma 2のテスト", {}},
+        {"embeddinggemma、テスト", "EmbeddingGemma 2、テスト",
+         {{"embeddinggemma", "EmbeddingGemma 2", "辞書音韻補正", 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);

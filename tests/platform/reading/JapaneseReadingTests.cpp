@@ -123,9 +123,10 @@ TEST(ReadingTransformsTest, ConvertBetweenKanaAndRomaji) {
         {katakanaToHiragana, "コアエムエル", "こあえむえる"},
         {katakanaToHiragana, "Core MLとカナ漢字", "Core MLとかな漢字"},
         {katakanaToHiragana, "", ""},
-        {kanaToLatin, "こあえむえる", "koaemueru"},
-        {kanaToLatin, "きゃっと", "kyatto"},
-        {kanaToLatin, "ぺろら漢字", "perora漢字"},
+        {hiraganaToLatin, "こあえむえる", "koaemueru"},
+        {hiraganaToLatin, "きゃっと", "kyatto"},
+        {hiraganaToLatin, "つー", "tsū"},
+        {hiraganaToLatin, "ぺろら漢字", "perora漢字"},
         {stripCombiningMarks, "āéô", "aeo"},
         {stripCombiningMarks, "plain", "plain"},
     };
