@@ -9,7 +9,6 @@ namespace pelora {
 
 namespace {
 
-using text::RegexDeletionList;
 using text::RegexOptions;
 using text::RegexRuleTable;
 
@@ -26,28 +25,47 @@ const std::vector<std::string>& fillerPatternSources() {
     return patterns;
 }
 
-// The filler table is compiled with "^" matching at every line start.
-const RegexDeletionList& fillerDeletions() {
-    static const RegexDeletionList list = [] {
-        const auto& p = fillerPatternSources();
-        return RegexDeletionList({p[0], p[1], p[2], p[3], p[4], p[5], p[6]}, RegexOptions::anchorsMatchLines);
+// The filler table is compiled with "^" matching at every line start. Each pattern can
+// only match where one of its filler words occurs.
+const RegexRuleTable& fillerDeletions() {
+    static const RegexRuleTable table = [] {
+        const std::vector<std::string> pausing{"えーっと", "えーと", "えっと", "ええと", "あのー", "あのう", "えー",
+                                               "んー",     "うーん", "そのー", "まあ",   "まぁ"};
+        std::vector<std::string> opening = pausing;
+        opening.push_back("なんか");
+        const std::vector<std::string> words[] = {
+            opening,
+            pausing,
+            pausing,
+            {"えーっと", "えーと", "えっと", "ええと", "あのー", "あのう", "うーん", "まあ", "まぁ"},
+            {"ま"},
+            {"まあ", "まぁ", "えーっと", "えーと", "えっと", "ええと", "あのー", "あのう", "そのー"},
+            {"えーっと", "えーと", "えっと", "ええと", "あのー", "あのう", "んー", "うーん", "そのー"},
+        };
+        std::vector<text::RegexRule> rules;
+        for (std::size_t i = 0; i < fillerPatternSources().size(); ++i) {
+            rules.push_back({fillerPatternSources()[i], "", words[i]});
+        }
+        return RegexRuleTable(std::move(rules), RegexOptions::anchorsMatchLines);
     }();
-    return list;
+    return table;
 }
 
 const RegexRuleTable& thinkingPauseRepairRules() {
-    static const RegexRuleTable rules{
-        {"たまにはきかに", "たまに明らかに"},
-        {"(?<![ァ-ヶー])はきかに", "明らかに"},
-        {"(?<![ァ-ヶー])あきかに", "明らかに"},
-        {"(?<![ァ-ヶー])あきらに(?=[変お違無理難異欠落抜入出])", "明らかに"},
-        {"変換が変換が", "変換が"},
-        {"認識が認識が", "認識が"},
-        {"([一-龠々ァ-ヶーA-Za-z0-9]{1,10})が変換が(ミス|おかし|変[なにだで]|間違|うまくいか|ダメ)", "$1の変換が$2"},
-        {"([一-龠々ァ-ヶーA-Za-z0-9]{1,10})が認識が(ミス|おかし|変[なにだで]|間違|うまくいか|ダメ)", "$1の認識が$2"},
-        {R"(([はがをにへでと])[、。，．,\s]+\1(?=[一-龠々ァ-ヶーこのそのあのどのこうそうどう]))", "$1"},
-        {"([をへ])\\1(?=[一-龠々ァ-ヶー])", "$1"},
-    };
+    static const RegexRuleTable rules({
+        {"たまにはきかに", "たまに明らかに", {"たまにはきかに"}},
+        {"(?<![ァ-ヶー])はきかに", "明らかに", {"はきかに"}},
+        {"(?<![ァ-ヶー])あきかに", "明らかに", {"あきかに"}},
+        {"(?<![ァ-ヶー])あきらに(?=[変お違無理難異欠落抜入出])", "明らかに", {"あきらに"}},
+        {"変換が変換が", "変換が", {"変換が変換が"}},
+        {"認識が認識が", "認識が", {"認識が認識が"}},
+        {"([一-龠々ァ-ヶーA-Za-z0-9]{1,10})が変換が(ミス|おかし|変[なにだで]|間違|うまくいか|ダメ)", "$1の変換が$2",
+         {"が変換が"}},
+        {"([一-龠々ァ-ヶーA-Za-z0-9]{1,10})が認識が(ミス|おかし|変[なにだで]|間違|うまくいか|ダメ)", "$1の認識が$2",
+         {"が認識が"}},
+        {R"(([はがをにへでと])[、。，．,\s]+\1(?=[一-龠々ァ-ヶーこのそのあのどのこうそうどう]))", "$1", {}},
+        {"([をへ])\\1(?=[一-龠々ァ-ヶー])", "$1", {"をを", "へへ"}},
+    });
     return rules;
 }
 
@@ -70,11 +88,11 @@ constexpr std::array<char32_t, 8> fullWidthSymbolsToNarrow{U'\uFF03', U'\uFF04',
                                                            U'\uFF0B', U'\uFF0D', U'\uFF0F', U'\uFF20'};
 
 const RegexRuleTable& japaneseLatinSpacingRules() {
-    static const RegexRuleTable rules{
-        {R"(([\p{Hiragana}\p{Katakana}\p{Han}])[ \t]+(?=[\p{Hiragana}\p{Katakana}\p{Han}]))", "$1"},
-        {R"(([A-Za-z0-9%])[ \t]+([\p{Hiragana}\p{Katakana}\p{Han}]))", "$1$2"},
-        {R"(([\p{Hiragana}\p{Katakana}\p{Han}])[ \t]+([A-Za-z0-9%]))", "$1$2"},
-    };
+    static const RegexRuleTable rules({
+        {R"(([\p{Hiragana}\p{Katakana}\p{Han}])[ \t]+(?=[\p{Hiragana}\p{Katakana}\p{Han}]))", "$1", {" ", "\t"}},
+        {R"(([A-Za-z0-9%])[ \t]+([\p{Hiragana}\p{Katakana}\p{Han}]))", "$1$2", {" ", "\t"}},
+        {R"(([\p{Hiragana}\p{Katakana}\p{Han}])[ \t]+([A-Za-z0-9%]))", "$1$2", {" ", "\t"}},
+    });
     return rules;
 }
 

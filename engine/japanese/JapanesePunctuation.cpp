@@ -10,6 +10,7 @@
 
 #include "engine/japanese/JapaneseInputProcessor.h"
 #include "engine/japanese/JapaneseTextLines.h"
+#include "platform/text/GraphemeCount.h"
 #include "platform/text/RegexRuleTable.h"
 #include "platform/text/UnicodeText.h"
 
@@ -20,7 +21,7 @@ namespace {
 using japanese_text::contains;
 using japanese_text::endsWithAny;
 using text::Regex;
-using text::RegexDeletionList;
+using text::RegexRule;
 using text::RegexRuleTable;
 
 constexpr std::string_view kIdeographicComma = "、";
@@ -36,10 +37,11 @@ std::size_t minimumCommaLineLength(JapanesePunctuationDensity density) {
 }
 
 const RegexRuleTable& autoCommaRules() {
-    static const RegexRuleTable rules{
-        {R"((ですが|ますので|ですので|ましたので|けれども|ますが)(?=[^\s、。，．！？\n]{8,}))", "$1、"},
-        {R"(^(本日の[^\s、。]{2,10}では|今回の[^\s、。]{2,10}では)(?=[^\s、。，．]{8,}))", "$1、"},
-    };
+    static const RegexRuleTable rules({
+        {R"((ですが|ますので|ですので|ましたので|けれども|ますが)(?=[^\s、。，．！？\n]{8,}))", "$1、",
+         {"ですが", "ますので", "ですので", "けれども", "ますが"}},
+        {R"(^(本日の[^\s、。]{2,10}では|今回の[^\s、。]{2,10}では)(?=[^\s、。，．]{8,}))", "$1、", {"本日の", "今回の"}},
+    });
     return rules;
 }
 
@@ -55,18 +57,56 @@ constexpr std::array<std::string_view, 14> terminalMarks{
     "。", "．", ".", "！", "？", "!", "?", "」", "』", "）", ")", "、", "，", ",",
 };
 
-const RegexDeletionList& sentenceBreakRepairRules() {
-    static const RegexDeletionList rules{
-        R"((?<=[のをにへ])。[ \t]*(?=[^\s\n。！？「『（]))",
-        R"((?<=(?:この|その|あの|どの|ような|みたいな|といった|という|っていう|こういう|そういう|ああいう|どういう|いろんな|色んな|様々な|大きな|小さな|おかしな|変な|自然な|不自然な|適切な|明確な|正確な|たまに|明らかに))。[ \t]*(?=[^\s\n。！？]))",
-        R"((?<=(?:と|って))。[ \t]*(?=(?:思[ういえっわ]|考[えう]|感[じず]|言[ういえっわ])))",
-        R"((?<=(?:たら|れば|なら))。[ \t]*(?=(?:いい|よい|良[いかくけ])))",
-        R"((?<=(?:ことが|ことも|ことは))。[ \t]*(?=(?:あ[るりっ]|な[いくけさ]|でき|多[いく]|少な[いく])))",
-        R"((?<=として)。[ \t]*(?=(?:おかし|正し|自然|不自然|変[なにだで]|適切|違和感|問題|成立|成り立)))",
-        R"((?<=ながら)。[ \t]*(?=(?:話|言|語|書|打|入力|進|考|思|見|聞|作業|操作)))",
-        R"(。[ \t]*(?=(?:っていう|という|といった|とか(?!げ)|など|くらい|ぐらい|ほど|ばかり|だけ(?!ど)|んです|んだ|なんです|なんだ|わけです|はずです)))",
-        R"((?<!です|ます|した|せん)(?<=[いなただるうくすつぬむぶぐの])。[ \t]*(?=(?:場合|時(?:に|とか|も|が|の|って|、|。|$)|とき(?:に|とか|も|が|の|って|、|。|$)|こと(?:が|を|に|は|も|で|の|って|、|。|$)|もの(?:の|が|を|に|は|も|で|だ|です|、|。|$)|ところ(?:が|を|に|で|へ|は|も|、|。|$)|区切り|箇所|よう(?:に|な|だ|です|か|、|。|$)|ため(?:に|の|だ|です|、|。|$)|はず(?:が|は|も|だ|です|、|。|$)|わけ(?:が|は|も|だ|です|に|で|、|。|$))))",
+// Words after which a full stop or comma inside a phrase is dropped (この、本 → この本).
+const std::vector<std::string>& attributiveWords() {
+    static const std::vector<std::string> words{
+        "この", "その", "あの", "どの", "ような", "みたいな", "といった", "という", "っていう", "こういう",
+        "そういう", "ああいう", "どういう", "いろんな", "色んな", "様々な", "大きな", "小さな", "おかしな", "変な",
+        "自然な", "不自然な", "適切な", "明確な", "正確な", "たまに", "明らかに",
     };
+    return words;
+}
+
+// Each word followed by the mark: the literals that a rule "(?<=word)mark" needs.
+std::vector<std::string> marked(const std::vector<std::string>& words, const std::string& mark) {
+    std::vector<std::string> out;
+    for (const std::string& word : words) out.push_back(word + mark);
+    return out;
+}
+
+const RegexRuleTable& sentenceBreakRepairRules() {
+    static const RegexRuleTable rules = [] {
+        const std::string mark = "。";
+        return RegexRuleTable({
+            {R"((?<=[のをにへ])。[ \t]*(?=[^\s\n。！？「『（]))",
+             "",
+             marked({"の", "を", "に", "へ"}, mark)},
+            {R"((?<=(?:この|その|あの|どの|ような|みたいな|といった|という|っていう|こういう|そういう|ああいう|どういう|いろんな|色んな|様々な|大きな|小さな|おかしな|変な|自然な|不自然な|適切な|明確な|正確な|たまに|明らかに))。[ \t]*(?=[^\s\n。！？]))",
+             "",
+             marked(attributiveWords(), mark)},
+            {R"((?<=(?:と|って))。[ \t]*(?=(?:思[ういえっわ]|考[えう]|感[じず]|言[ういえっわ])))",
+             "",
+             marked({"と", "って"}, mark)},
+            {R"((?<=(?:たら|れば|なら))。[ \t]*(?=(?:いい|よい|良[いかくけ])))",
+             "",
+             marked({"たら", "れば", "なら"}, mark)},
+            {R"((?<=(?:ことが|ことも|ことは))。[ \t]*(?=(?:あ[るりっ]|な[いくけさ]|でき|多[いく]|少な[いく])))",
+             "",
+             marked({"ことが", "ことも", "ことは"}, mark)},
+            {R"((?<=として)。[ \t]*(?=(?:おかし|正し|自然|不自然|変[なにだで]|適切|違和感|問題|成立|成り立)))",
+             "",
+             marked({"として"}, mark)},
+            {R"((?<=ながら)。[ \t]*(?=(?:話|言|語|書|打|入力|進|考|思|見|聞|作業|操作)))",
+             "",
+             marked({"ながら"}, mark)},
+            {R"(。[ \t]*(?=(?:っていう|という|といった|とか(?!げ)|など|くらい|ぐらい|ほど|ばかり|だけ(?!ど)|んです|んだ|なんです|なんだ|わけです|はずです)))",
+             "",
+             {mark}},
+            {R"((?<!です|ます|した|せん)(?<=[いなただるうくすつぬむぶぐの])。[ \t]*(?=(?:場合|時(?:に|とか|も|が|の|って|、|。|$)|とき(?:に|とか|も|が|の|って|、|。|$)|こと(?:が|を|に|は|も|で|の|って|、|。|$)|もの(?:の|が|を|に|は|も|で|だ|です|、|。|$)|ところ(?:が|を|に|で|へ|は|も|、|。|$)|区切り|箇所|よう(?:に|な|だ|です|か|、|。|$)|ため(?:に|の|だ|です|、|。|$)|はず(?:が|は|も|だ|です|、|。|$)|わけ(?:が|は|も|だ|です|に|で|、|。|$))))",
+             "",
+             {mark}},
+        });
+    }();
     return rules;
 }
 
@@ -76,18 +116,39 @@ const Regex& fullStopAfterConnective() {
     return pattern;
 }
 
-const RegexDeletionList& commaThinningRules() {
-    static const RegexDeletionList rules{
-        R"((?<=(?:この|その|あの|どの|ような|みたいな|といった|という|っていう|こういう|そういう|ああいう|どういう|いろんな|色んな|様々な|大きな|小さな|おかしな|変な|自然な|不自然な|適切な|明確な|正確な|たまに|明らかに))、[ \t]*(?=[^\s\n。！？]))",
-        R"((?<=(?:と|って))、[ \t]*(?=(?:思[ういえっわ]|考[えう]|感[じず]|言[ういえっわ])))",
-        R"((?<=(?:たら|れば|なら))、[ \t]*(?=(?:いい|よい|良[いかくけ])))",
-        R"((?<=(?:ことが|ことも|ことは))、[ \t]*(?=(?:あ[るりっ]|な[いくけさ]|でき|多[いく]|少な[いく])))",
-        R"((?<=として)、[ \t]*(?=(?:おかし|正し|自然|不自然|変[なにだで]|適切|違和感|問題|成立|成り立)))",
-        R"((?<=ながら)、[ \t]*(?=(?:話|言|語|書|打|入力|進|考|思|見|聞|作業|操作)))",
-        R"((?<=に)、[ \t]*(?=な(?:る|っ|り|れ|ら)))",
-        R"(、[ \t]*(?=(?:っていう|という|といった|とか(?!げ)|など|くらい|ぐらい|ほど|ばかり|だけ(?!ど)|んです|んだ|なんです|なんだ|わけです|はずです)))",
-        R"((?<!です|ます|した|せん)(?<=[いなただるうくすつぬむぶぐの])、[ \t]*(?=(?:場合|時(?:に|とか|も|が|の|って|、|。|$)|とき(?:に|とか|も|が|の|って|、|。|$)|こと(?:が|を|に|は|も|で|の|って|、|。|$)|もの(?:の|が|を|に|は|も|で|だ|です|、|。|$)|区切り|箇所|よう(?:に|な|だ|です|か|、|。|$)|はず(?:が|は|も|だ|です|、|。|$)|わけ(?:が|は|も|だ|です|に|で|、|。|$))))",
-    };
+const RegexRuleTable& commaThinningRules() {
+    static const RegexRuleTable rules = [] {
+        const std::string mark = "、";
+        return RegexRuleTable({
+            {R"((?<=(?:この|その|あの|どの|ような|みたいな|といった|という|っていう|こういう|そういう|ああいう|どういう|いろんな|色んな|様々な|大きな|小さな|おかしな|変な|自然な|不自然な|適切な|明確な|正確な|たまに|明らかに))、[ \t]*(?=[^\s\n。！？]))",
+             "",
+             marked(attributiveWords(), mark)},
+            {R"((?<=(?:と|って))、[ \t]*(?=(?:思[ういえっわ]|考[えう]|感[じず]|言[ういえっわ])))",
+             "",
+             marked({"と", "って"}, mark)},
+            {R"((?<=(?:たら|れば|なら))、[ \t]*(?=(?:いい|よい|良[いかくけ])))",
+             "",
+             marked({"たら", "れば", "なら"}, mark)},
+            {R"((?<=(?:ことが|ことも|ことは))、[ \t]*(?=(?:あ[るりっ]|な[いくけさ]|でき|多[いく]|少な[いく])))",
+             "",
+             marked({"ことが", "ことも", "ことは"}, mark)},
+            {R"((?<=として)、[ \t]*(?=(?:おかし|正し|自然|不自然|変[なにだで]|適切|違和感|問題|成立|成り立)))",
+             "",
+             marked({"として"}, mark)},
+            {R"((?<=ながら)、[ \t]*(?=(?:話|言|語|書|打|入力|進|考|思|見|聞|作業|操作)))",
+             "",
+             marked({"ながら"}, mark)},
+            {R"((?<=に)、[ \t]*(?=な(?:る|っ|り|れ|ら)))",
+             "",
+             marked({"に"}, mark)},
+            {R"(、[ \t]*(?=(?:っていう|という|といった|とか(?!げ)|など|くらい|ぐらい|ほど|ばかり|だけ(?!ど)|んです|んだ|なんです|なんだ|わけです|はずです)))",
+             "",
+             {mark}},
+            {R"((?<!です|ます|した|せん)(?<=[いなただるうくすつぬむぶぐの])、[ \t]*(?=(?:場合|時(?:に|とか|も|が|の|って|、|。|$)|とき(?:に|とか|も|が|の|って|、|。|$)|こと(?:が|を|に|は|も|で|の|って|、|。|$)|もの(?:の|が|を|に|は|も|で|だ|です|、|。|$)|区切り|箇所|よう(?:に|な|だ|です|か|、|。|$)|はず(?:が|は|も|だ|です|、|。|$)|わけ(?:が|は|も|だ|です|に|で|、|。|$))))",
+             "",
+             {mark}},
+        });
+    }();
     return rules;
 }
 
@@ -115,7 +176,7 @@ bool isSentenceOpener(std::string_view word) {
     return false;
 }
 
-std::size_t length(std::string_view s) { return text::graphemeCount(s); }
+std::size_t length(std::string_view s) { return text::graphemeCountFast(s); }
 
 bool isLightOrBalanced(JapanesePunctuationDensity density) { return density != JapanesePunctuationDensity::dense; }
 
@@ -141,9 +202,9 @@ std::string autoPunctuateLine(std::string_view rawLine, std::size_t index, std::
     if (line.empty()) return {};
 
     if (length(line) >= minimumCommaLineLength(density)) {
-        for (const text::RegexRule& rule : autoCommaRules().rules()) {
+        for (std::size_t rule = 0; rule < autoCommaRules().size(); ++rule) {
             if (density == JapanesePunctuationDensity::light && contains(line, kIdeographicComma)) break;
-            line = rule.pattern.replaceAll(line, rule.replacementTemplate);
+            line = autoCommaRules().applyRule(rule, line);
         }
     }
     if (density != JapanesePunctuationDensity::dense && contains(line, kIdeographicComma)) {

@@ -15,7 +15,6 @@ namespace pelora {
 
 namespace {
 
-using text::Regex;
 using text::RegexRuleTable;
 
 constexpr std::array<std::string_view, 11> lineBreakCommandWords{
@@ -72,47 +71,45 @@ const RegexRuleTable& voiceCommandRules() {
         R"((?:まる|マル)[。]+|句点[。]+))";
     static const std::string rule11 = R"((?<=[ます|です|した|だ|る|い|う|く|す|つ|ぬ|む|ぐ|ぶ])[、,\s]*(?:)" + maruGuard +
                                       R"((?:まる|マル)|句点)(?=$|[。、\s\n]|よろしく|次|また|そして|ただ|しかし))";
-    static const RegexRuleTable rules{
+    static const RegexRuleTable rules({
         {R"((?<![をのなでへにがはも])[、。,\s]*(?:新しい段落|改段落|(?<![\p{Hiragana}\p{Katakana}\p{Han}])(?:だんらく|ダンラク)(?!(?:の|を|が|は|も|で|に|へ|と|や|から|まで|って|とは|など|構成|分け|目)))[、。,\s]*)",
-         "\n\n"},
+         "\n\n", {"新しい段落", "改段落", "だんらく", "ダンラク"}},
         {R"([、。,\s]*(?:(?:はてなマーク|クエスチョンマーク)(?!(?:の|を|が|は|も|で|に|へ|から|まで|って|とは|など|使い|入力|変換|コマンド|記号|を付|をつ))|(?<![にはでとがをのへも])(?:はてな|クエスチョン|疑問符)(?=$|[。、，．,\s\n]))[。、,\s]*)",
-         "？"},
+         "？", {"はてな", "クエスチョン", "疑問符"}},
         {R"([、。,\s]*(?:(?:びっくりマーク|エクスクラメーションマーク)(?!(?:の|を|が|は|も|で|に|へ|から|まで|って|とは|など|使い|入力|変換|コマンド|記号|を付|をつ))|(?<![にはでとがをのへも])(?:びっくり|感嘆符)(?=$|[。、，．,\s\n]))[。、,\s]*)",
-         "！"},
-        {R"([、,\s]*(?:かぎかっことじ|カギカッコトジ|鉤括弧閉じ|かぎかっこ閉じ)[、,\s]*)", "」"},
-        {R"([、,\s]*(?:まるかっことじ|マルカッコトジ|丸括弧閉じ|まるかっこ閉じ)[、,\s]*)", "）"},
-        {R"((?<![かぎカギ鉤まるマル丸])[、,\s]*(?:かっことじ|カッコトジ|括弧閉じ|閉じ括弧)[、,\s]*)", "」"},
+         "！", {"びっくり", "エクスクラメーションマーク", "感嘆符"}},
+        {R"([、,\s]*(?:かぎかっことじ|カギカッコトジ|鉤括弧閉じ|かぎかっこ閉じ)[、,\s]*)", "」", {"かぎかっことじ", "カギカッコトジ", "鉤括弧閉じ", "かぎかっこ閉じ"}},
+        {R"([、,\s]*(?:まるかっことじ|マルカッコトジ|丸括弧閉じ|まるかっこ閉じ)[、,\s]*)", "）", {"まるかっことじ", "マルカッコトジ", "丸括弧閉じ", "まるかっこ閉じ"}},
+        {R"((?<![かぎカギ鉤まるマル丸])[、,\s]*(?:かっことじ|カッコトジ|括弧閉じ|閉じ括弧)[、,\s]*)", "」", {"かっことじ", "カッコトジ", "括弧閉じ", "閉じ括弧"}},
         {R"([、,\s]*(?:かぎかっこひらき|カギカッコヒラキ|鉤括弧開き|かぎかっこ開き|(?:かぎかっこ|カギカッコ|鉤括弧)(?!とじ|トジ|閉じ|ひらき|ヒラキ|開き))(?!(?:の|を|が|は|も|で|に|へ|から|まで|って|とは|など|使い|入力|変換|コマンド|記号|を付|をつ))[、,\s]*)",
-         "「"},
+         "「", {"かぎかっこ", "カギカッコ", "鉤括弧"}},
         {R"([、,\s]*(?:まるかっこひらき|マルカッコヒラキ|丸括弧開き|まるかっこ開き|(?:まるかっこ|マルカッコ|丸括弧)(?!とじ|トジ|閉じ|ひらき|ヒラキ|開き))(?!(?:の|を|が|は|も|で|に|へ|から|まで|って|とは|など|使い|入力|変換|コマンド|記号|を付|をつ))[、,\s]*)",
-         "（"},
+         "（", {"まるかっこ", "マルカッコ", "丸括弧"}},
         {R"((?<![をのなでへにがはも])[、,\s]*(?:なかぐろ|ナカグロ|中黒)(?!(?:の|を|が|は|も|で|に|へ|から|まで|って|とは|など|使い|入力|変換|コマンド|記号|を付|をつ))[、,\s]*)",
-         "・"},
-        {rule10, "。"},
-        {rule11, "。"},
-        {R"([、,\s]+(?:てん|テン|読点)[、,\s]+)", "、"},
+         "・", {"なかぐろ", "ナカグロ", "中黒"}},
+        {rule10, "。", {"まる", "マル", "句点"}},
+        {rule11, "。", {"まる", "マル", "句点"}},
+        {R"([、,\s]+(?:てん|テン|読点)[、,\s]+)", "、", {"てん", "テン", "読点"}},
         // し counts as the listing particle only after a predicate (寒いし, 雨だし); after a verb
         // stem it is する (何してんの, 勉強してんだ), and してん is a word.
-        {R"((?:(?<=[は|が|を|に|で|と|て|ば|ら])|(?<=(?<=[だすいた])し))(?:てん|読点)[、]*)", "、"},
-    };
+        {R"((?:(?<=[は|が|を|に|で|と|て|ば|ら])|(?<=(?<=[だすいた])し))(?:てん|読点)[、]*)", "、", {"てん", "読点"}},
+    });
     return rules;
 }
 
-// Line-break word right after a sentence end (step 6) and elsewhere (step 7), with and
+// Line-break words right after a sentence end (step 6) and elsewhere (step 7), with and
 // without 開業 among the command words.
-struct LineBreakPatterns {
-    Regex afterSentenceEnd;
-    Regex elsewhere;
-};
-
-LineBreakPatterns makeLineBreakPatterns(std::string_view words) {
+RegexRuleTable makeLineBreakRules(std::string_view words, std::vector<std::string> literals) {
     const std::string tail = std::string(words) + "(?!" + std::string(kaigyouFollowerPattern) + ")[。、,\\s]*";
-    return {Regex(R"(([。．！？!?])[、,\s]*)" + tail), Regex(R"((?<![をのな未無新再自動])[、,\s]*)" + tail)};
+    return RegexRuleTable({{R"(([。．！？!?])[、,\s]*)" + tail, "$1\n", literals},
+                           {R"((?<![をのな未無新再自動])[、,\s]*)" + tail, "\n", literals}});
 }
 
-const LineBreakPatterns& lineBreakPatterns(bool business) {
-    static const LineBreakPatterns withKaigyou = makeLineBreakPatterns(lineBreakWordsWithKaigyou);
-    static const LineBreakPatterns withoutKaigyou = makeLineBreakPatterns(lineBreakWordsWithoutKaigyou);
+const RegexRuleTable& lineBreakRules(bool business) {
+    static const RegexRuleTable withKaigyou = makeLineBreakRules(
+        lineBreakWordsWithKaigyou, {"かいぎょう", "カイギョウ", "改行", "開業", "会議夜", "海業"});
+    static const RegexRuleTable withoutKaigyou =
+        makeLineBreakRules(lineBreakWordsWithoutKaigyou, {"かいぎょう", "カイギョウ", "改行", "会議夜", "海業"});
     return business ? withoutKaigyou : withKaigyou;
 }
 
@@ -158,9 +155,7 @@ std::string JapaneseInputProcessor::applyVoiceCommands(std::string_view input) {
         out = text::replaceAllLiteral(out, spoken, written);
     }
 
-    const LineBreakPatterns& lineBreaks = lineBreakPatterns(isBusinessKaigyouContext(out));
-    out = lineBreaks.afterSentenceEnd.replaceAll(out, "$1\n");
-    out = lineBreaks.elsewhere.replaceAll(out, "\n");
+    out = lineBreakRules(isBusinessKaigyouContext(out)).apply(out);
 
     out = voiceCommandRules().apply(out);
 

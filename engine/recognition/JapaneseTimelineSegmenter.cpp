@@ -8,6 +8,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "platform/text/GraphemeCount.h"
 #include "platform/text/ScalarProperties.h"
 #include "platform/text/UnicodeText.h"
 #include "platform/text/WordBreaks.h"
@@ -87,7 +88,7 @@ bool allScalars(std::u32string_view scalars, Predicate predicate) {
     return std::all_of(scalars.begin(), scalars.end(), predicate);
 }
 
-std::size_t characterCount(std::string_view s) { return text::graphemeCount(s); }
+std::size_t characterCount(std::string_view s) { return text::graphemeCountFast(s); }
 
 double roundedToHundredths(double value) { return std::round(value * 100.0) / 100.0; }
 

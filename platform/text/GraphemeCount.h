@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace pelora::text {
+
+// The same count as graphemeCount (user-perceived characters), without building a break
+// iterator when every scalar of the text stands alone, as in plain Japanese or Latin
+// text; only text with combining marks, joiners, Hangul jamo or similar pays for one.
+// For the hot loops of the text rules, which count lengths many times per line.
+std::size_t graphemeCountFast(std::string_view s);
+
+}  // namespace pelora::text
