@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "engine/recognition/Rerank.h"
@@ -184,6 +185,36 @@ TEST(Rerank, EveryFrameMatchesABruteForceSearchOverItsCandidates) {
         }
         ASSERT_EQ(results[f].wordIndex, bestRow) << "frame " << f;
         ASSERT_EQ(results[f].maxDot, static_cast<float>(best)) << "frame " << f;
+    }
+}
+
+TEST(Rerank, CallersOnSeveralThreadsShareTheWorkersAndGetTheSameResults) {
+    const std::int64_t words = 4000;
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> value(-3, 3);
+    std::uniform_int_distribution<int> blockId(0, static_cast<int>(words / 4 - 1));
+    Table table(words);
+    for (auto& v : table.values) v = ml::floatToHalf(static_cast<float>(value(rng)));
+    MultiArray vec = vectors(500);
+    MultiArray bidx = blocks(500);
+    for (std::int64_t i = 0; i < vec.count(); ++i) vec.halves()[i] = ml::floatToHalf(static_cast<float>(value(rng)));
+    for (std::int64_t i = 0; i < bidx.count(); ++i) bidx.ints()[i] = blockId(rng);
+
+    const auto expected = Rerank::run(table.values.data(), words, 500, vec, bidx);
+    std::vector<std::vector<Rerank::Result>> got(4);
+    std::vector<std::thread> callers;
+    for (auto& out : got) {
+        callers.emplace_back([&] {
+            for (int round = 0; round < 5; ++round) out = Rerank::run(table.values.data(), words, 500, vec, bidx);
+        });
+    }
+    for (auto& t : callers) t.join();
+    for (const auto& out : got) {
+        ASSERT_EQ(out.size(), expected.size());
+        for (std::size_t f = 0; f < out.size(); ++f) {
+            ASSERT_EQ(out[f].wordIndex, expected[f].wordIndex) << "frame " << f;
+            ASSERT_EQ(out[f].maxDot, expected[f].maxDot) << "frame " << f;
+        }
     }
 }
 

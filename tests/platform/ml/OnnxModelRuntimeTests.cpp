@@ -94,7 +94,7 @@ TEST_F(OnnxModelRuntimeTest, StridedInputsGiveTheSameResultAsContiguousOnes) {
             std::uint16_t v = floatToHalf(static_cast<float>(r * 10 + c));
             contiguous.halves()[r * 3 + c] = v;
             padded.halves()[r * 8 + c * 2] = v;
-            padded.halves()[r * 8 + c * 2 + 1] = floatToHalf(99.0f);  // gap filler that must not be read
+            if (c < 2) padded.halves()[r * 8 + c * 2 + 1] = floatToHalf(99.0f);  // gaps must not be read
         }
     }
     auto a = model->prediction({{"h", &contiguous}});
