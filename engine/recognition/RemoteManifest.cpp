@@ -31,7 +31,8 @@ std::int64_t integer(const json& object, const char* key, const std::string& whe
 
 std::string text(const json& object, const char* key, const std::string& where) {
     const json& value = member(object, key, where);
-    if (!value.is_string()) throw std::invalid_argument("manifest: \"" + std::string(key) + "\" is not a string" + where);
+    if (!value.is_string())
+        throw std::invalid_argument("manifest: \"" + std::string(key) + "\" is not a string" + where);
     return value.get<std::string>();
 }
 

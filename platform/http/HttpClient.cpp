@@ -82,8 +82,7 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
     curl_easy_getinfo(t.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
     const std::int64_t limit = t.options->maxBytes;
     if (limit >= 0 && (t.received + static_cast<std::int64_t>(n) > limit || expected > limit)) {
-        t.abort.emplace(HttpError::Kind::tooLarge,
-                        "response body exceeds " + std::to_string(limit) + " bytes");
+        t.abort.emplace(HttpError::Kind::tooLarge, "response body exceeds " + std::to_string(limit) + " bytes");
         return CURL_WRITEFUNC_ERROR;
     }
     if (t.file) {
@@ -143,9 +142,8 @@ void perform(Transfer& t, const std::string& url) {
             if (code != CURLM_OK) throw failure(HttpError::Kind::transport, curl_multi_strerror(code), url);
             if (running == 0) break;
             if (options.stallTimeout.count() > 0 && Clock::now() - t.lastActivity > options.stallTimeout)
-                throw failure(HttpError::Kind::timeout, "no data received for " +
-                                                            std::to_string(options.stallTimeout.count()) + " ms",
-                              url);
+                throw failure(HttpError::Kind::timeout,
+                              "no data received for " + std::to_string(options.stallTimeout.count()) + " ms", url);
             curl_multi_poll(multi.get(), nullptr, 0, 50, nullptr);
         }
         int queued = 0;

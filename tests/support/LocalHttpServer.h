@@ -48,7 +48,7 @@ public:
 
     using Handler = std::function<Reply(const Request&)>;
 
-    LocalHttpServer();  // listening when the constructor returns
+    LocalHttpServer();   // listening when the constructor returns
     ~LocalHttpServer();  // stops and joins its threads
     LocalHttpServer(const LocalHttpServer&) = delete;
     LocalHttpServer& operator=(const LocalHttpServer&) = delete;

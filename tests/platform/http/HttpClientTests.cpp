@@ -124,9 +124,8 @@ TEST_F(HttpClientTest, FailedDownloadsThrowAndLeaveNoFile) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         server.serve("/f.bin", c.reply);
-        expectHttpError(c.kind, [&] {
-            HttpClient::download(server.url("/f.bin"), dir / "f.bin", withMaxBytes(c.maxBytes));
-        });
+        expectHttpError(c.kind,
+                        [&] { HttpClient::download(server.url("/f.bin"), dir / "f.bin", withMaxBytes(c.maxBytes)); });
         EXPECT_FALSE(std::filesystem::exists(dir / "f.bin"));
     }
 }
@@ -180,8 +179,8 @@ TEST_F(HttpClientTest, SlowAnswersRunOutOfTime) {
         auto took = expectHttpError(HttpError::Kind::timeout, [&] { HttpClient::get(server.url("/slow"), c.options); });
         EXPECT_LT(took, 2000ms);
     }
-    auto took = expectHttpError(HttpError::Kind::timeout,
-                                [&] { HttpClient::postJson(server.url("/slow"), "{}", budget); });
+    auto took =
+        expectHttpError(HttpError::Kind::timeout, [&] { HttpClient::postJson(server.url("/slow"), "{}", budget); });
     EXPECT_LT(took, 2000ms);
 }
 
@@ -194,8 +193,8 @@ TEST_F(HttpClientTest, StopRequestCancelsAWaitingTransferPromptly) {
     });
     HttpClient::Options options;
     options.stopToken = stop.get_token();
-    auto took = expectHttpError(HttpError::Kind::cancelled,
-                                [&] { HttpClient::postJson(server.url("/slow"), "{}", options); });
+    auto took =
+        expectHttpError(HttpError::Kind::cancelled, [&] { HttpClient::postJson(server.url("/slow"), "{}", options); });
     EXPECT_LT(took, 2000ms);
 }
 
