@@ -18,7 +18,7 @@ packages=(
   # audio decoding
   libsndfile1-dev libsoxr-dev libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg espeak-ng
   # signal processing and the model runtime
-  libfftw3-dev libopenblas-dev libopencv-dnn-dev libopencv-core-dev python3 python3-onnx python3-numpy
+  libfftw3-dev libopencv-dnn-dev libopencv-core-dev python3 python3-onnx python3-numpy
   # text: Unicode services and readings
   libicu-dev libmecab-dev mecab mecab-ipadic-utf8 mecab-utils
   # networking, hashing, JSON, secrets
