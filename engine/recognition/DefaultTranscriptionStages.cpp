@@ -3,6 +3,7 @@
 #include "engine/japanese/JapaneseEmbeddingReranker.h"
 #include "engine/japanese/JapaneseInputProcessor.h"
 #include "engine/recognition/EG2CoreMLTranscriber.h"
+#include "engine/recognition/SpeechAnalyzerTranscription.h"
 #include "engine/recognition/JapaneseTimelineSegmentationStage.h"
 #include "engine/recognition/UnavailableStages.h"
 
@@ -24,7 +25,7 @@ std::unique_ptr<EG2Pipeline> makeEG2Pipeline(const std::optional<std::filesystem
 TranscriptionStages makeDefaultTranscriptionStages(const std::optional<std::filesystem::path>& eg2Folder) {
     TranscriptionStages stages;
     stages.eg2 = makeEG2Pipeline(eg2Folder);
-    stages.speech = std::make_shared<UnavailableJapaneseSpeechRecognizer>();
+    stages.speech = std::make_shared<SpeechAnalyzerTranscription>();
     stages.reranker = std::make_shared<JapaneseEmbeddingReranker>();
     stages.inputProcessor = std::make_shared<JapaneseInputProcessor>();
     stages.segmenter = std::make_shared<JapaneseTimelineSegmentationStage>();
