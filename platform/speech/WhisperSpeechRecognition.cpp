@@ -6,6 +6,8 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -74,7 +76,8 @@ using State = std::unique_ptr<whisper_state, StateDeleter>;
 
 // Loading a model takes much longer than a short dictation, so a loaded model is kept
 // for as long as its file is unchanged. Each run has its own decoding state, so runs
-// may overlap on one model.
+// may overlap on one model. A file that failed to load is not tried again until it
+// changes: the library does not free what a failed load allocated.
 class LoadedModel {
 public:
     static LoadedModel& shared() {
@@ -83,35 +86,50 @@ public:
     }
 
     Context get(const fs::path& file) {
-        std::error_code error;
-        const std::uintmax_t size = fs::file_size(file, error);
-        const fs::file_time_type modified = fs::last_write_time(file, error);
+        const Version version = versionOf(file);
         std::lock_guard lock(mutex_);
-        if (context_ && file == file_ && size == size_ && modified == modified_) return context_;
+        if (context_ && version == loaded_) return context_;
+        if (failure_ && version == failed_) throw SpeechRecognitionError(*failure_);
 
         whisper_context_params params = whisper_context_default_params();
         params.use_gpu = false;
         Context context(whisper_init_from_file_with_params_no_state(file.c_str(), params), ContextDeleter());
+        std::optional<std::string> fault;
         // The library accepts a header with no layers as an empty test model; it is no model here.
         if (!context || whisper_model_n_audio_layer(context.get()) < 1 || whisper_model_n_text_layer(context.get()) < 1) {
-            throw SpeechRecognitionError("日本語音声認識モデルを読み込めませんでした: " + file.string());
+            fault = "日本語音声認識モデルを読み込めませんでした: " + file.string();
+        } else if (!whisper_is_multilingual(context.get())) {
+            fault = "日本語音声認識モデルが日本語に対応していません (英語専用モデル): " + file.string();
         }
-        if (!whisper_is_multilingual(context.get())) {
-            throw SpeechRecognitionError("日本語音声認識モデルが日本語に対応していません (英語専用モデル): " + file.string());
+        if (fault) {
+            failed_ = version;
+            failure_ = fault;
+            throw SpeechRecognitionError(*fault);
         }
         context_ = context;
-        file_ = file;
-        size_ = size;
-        modified_ = modified;
+        loaded_ = version;
         return context;
     }
 
 private:
+    struct Version {
+        fs::path file;
+        std::uintmax_t size = 0;
+        fs::file_time_type modified{};
+        bool operator==(const Version&) const = default;
+    };
+
+    static Version versionOf(const fs::path& file) {
+        std::error_code error;
+        Version version{file, fs::file_size(file, error), fs::last_write_time(file, error)};
+        return version;
+    }
+
     std::mutex mutex_;
     Context context_;
-    fs::path file_;
-    std::uintmax_t size_ = 0;
-    fs::file_time_type modified_{};
+    Version loaded_;
+    std::optional<std::string> failure_;
+    Version failed_;
 };
 
 class WaveInput final : public AudioInputFile {
