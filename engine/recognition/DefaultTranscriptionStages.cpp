@@ -3,8 +3,8 @@
 #include "engine/japanese/JapaneseEmbeddingReranker.h"
 #include "engine/japanese/JapaneseInputProcessor.h"
 #include "engine/recognition/EG2CoreMLTranscriber.h"
-#include "engine/recognition/SpeechAnalyzerTranscription.h"
 #include "engine/recognition/JapaneseTimelineSegmentationStage.h"
+#include "engine/recognition/SpeechAnalyzerTranscription.h"
 #include "engine/recognition/UnavailableStages.h"
 
 namespace pelora {

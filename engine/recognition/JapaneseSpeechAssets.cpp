@@ -31,8 +31,8 @@ void writeAtomically(const fs::path& file, const std::string& bytes) {
 }
 
 std::string placementHint(const fs::path& folder) {
-    return "日本語対応の whisper.cpp 形式 (ggml) のモデルファイル (.bin) を次のフォルダに置くこともできます: " +
-           folder.string();
+    return "日本語対応の whisper.cpp 形式 (ggml) のモデルファイル (.bin) を " + folder.string() + " に置くか、環境変数 " +
+           JapaneseSpeechAssets::modelEnvironmentVariable + " でそのファイルを指定してください。";
 }
 
 speech::SpeechRecognitionError installationError(const std::string& detail, const fs::path& folder) {
