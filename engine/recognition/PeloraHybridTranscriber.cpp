@@ -6,6 +6,7 @@
 
 #include "engine/recognition/AudioDecoder.h"
 #include "engine/recognition/DefaultTranscriptionStages.h"
+#include "engine/recognition/JapaneseSpeechAssets.h"
 #include "engine/recognition/PeloraVoiceError.h"
 #include "platform/text/UnicodeText.h"
 
@@ -36,6 +37,11 @@ PeloraHybridTranscriber::PeloraHybridTranscriber(const std::optional<std::filesy
     : stages_(makeDefaultTranscriptionStages(eg2Folder)) {}
 
 PeloraHybridTranscriber::PeloraHybridTranscriber(TranscriptionStages stages) : stages_(std::move(stages)) {}
+
+std::string PeloraHybridTranscriber::ensureJapaneseSpeechAssets(
+    const std::function<void(const std::string&)>& onProgress) {
+    return JapaneseSpeechAssets::ensureJapaneseSpeechAssets(onProgress);
+}
 
 TranscriptionResult PeloraHybridTranscriber::transcribeSamples(
     std::span<const float> samples, const std::optional<std::filesystem::path>& /*audioFileURL*/, EngineMode mode,

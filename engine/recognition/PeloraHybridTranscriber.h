@@ -1,8 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "engine/recognition/EngineMode.h"
@@ -35,6 +37,11 @@ public:
                                        const std::vector<CustomVocabularyEntry>& customVocabulary,
                                        const std::optional<FocusedTextContext>& focusedContext,
                                        std::optional<bool> enableHomophoneReranking) const;
+
+    // Finds the supported Japanese locale and installs the on-device recogniser's assets
+    // when they are missing (JapaneseSpeechAssets); returns the locale. Blocks for the
+    // whole download; `onProgress` may be empty.
+    static std::string ensureJapaneseSpeechAssets(const std::function<void(const std::string&)>& onProgress = {});
 
     // Payload of the EG2-only mode's missing-models error: the legacy model folder.
     static constexpr const char* missingModelsPayload = "~/.local/share/ai.mosvik.eg2demo/models";
