@@ -216,10 +216,12 @@ TEST(JapaneseSpeechAssetLocations, FollowTheDataFolderAndTheModelServer) {
     EXPECT_EQ(JapaneseSpeechAssets::remoteManifestURL(), ModelManager::remoteBaseURL() + "speech/ja/v1/manifest.json");
 }
 
-// The command-line tool's Japanese and default modes recognise through the installed model.
+// The command-line tool's Japanese and default modes recognise through an installed model:
+// one in the asset folder, one named by the environment beside an empty asset folder.
 TEST_F(JapaneseSpeechAssetsTest, CommandLineToolRecognisesJapaneseWithTheInstalledModel) {
     TempDir home;
     testing::writeFile(home / "data" / "PeloraVoice2" / "speech" / "ja" / "ggml-tiny-random.bin", *model_);
+    testing::writeFile(home / "elsewhere" / "model.bin", *model_);
     const std::string wave = (home / "speech.wav").string();
     testing::runChecked({"ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                          "sine=frequency=220:duration=2:sample_rate=16000", "-ac", "1", wave});
@@ -229,29 +231,33 @@ TEST_F(JapaneseSpeechAssetsTest, CommandLineToolRecognisesJapaneseWithTheInstall
         {"TMPDIR", home.path().string()},
         {"PELORAVOICE_MODEL_SERVER", server_.baseURL()},
     };
-    for (const std::vector<std::string>& mode : std::vector<std::vector<std::string>>{{"--mode", "ja"}, {}}) {
+    auto named = environment;
+    named["XDG_DATA_HOME"] = (home / "empty").string();
+    named[JapaneseSpeechAssets::modelEnvironmentVariable] = (home / "elsewhere" / "model.bin").string();
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::map<std::string, std::string> environment;
+    };
+    const Case cases[] = {
+        {"Japanese mode, model in the asset folder", {"--mode", "ja", wave}, environment},
+        {"default hybrid mode, model named by the environment", {wave}, named},
+    };
+    for (const Case& c : cases) {
         std::vector<std::string> argv = {PELORA_CLI_PATH};
-        argv.insert(argv.end(), mode.begin(), mode.end());
-        argv.push_back(wave);
-        const testing::CommandResult r = testing::runCommand(argv, environment);
-        EXPECT_EQ(r.exitCode, 0) << r.err << r.out;
-        EXPECT_EQ(r.err, "");
-        EXPECT_NE(r.out.find("[Final Formatted Output]"), std::string::npos) << r.out;
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        const testing::CommandResult r = testing::runCommand(argv, c.environment);
+        EXPECT_EQ(r.exitCode, 0) << c.name << "\n" << r.err << r.out;
+        EXPECT_EQ(r.err, "") << c.name;
+        EXPECT_NE(r.out.find("[Final Formatted Output]"), std::string::npos) << c.name << "\n" << r.out;
     }
-    EXPECT_TRUE(server_.requests().empty()) << "an installed model is not downloaded again";
+    EXPECT_TRUE(server_.requests().empty()) << "an installed model is not downloaded";
+    EXPECT_FALSE(fs::exists(home / "empty")) << "nothing is installed beside a named model";
     std::vector<std::string> leftovers;
     for (const std::string& name : folderContents(home.path())) {
         if (name.starts_with("peloravoice_")) leftovers.push_back(name);
     }
     EXPECT_TRUE(leftovers.empty()) << ::testing::PrintToString(leftovers);
-
-    // The same through a model named by the environment, with an empty asset folder.
-    fs::remove_all(home / "data");
-    testing::writeFile(home / "elsewhere" / "model.bin", *model_);
-    auto named = environment;
-    named[JapaneseSpeechAssets::modelEnvironmentVariable] = (home / "elsewhere" / "model.bin").string();
-    const testing::CommandResult r = testing::runCommand({PELORA_CLI_PATH, "--mode", "ja", wave}, named);
-    EXPECT_EQ(r.exitCode, 0) << r.err << r.out;
 }
 
 TEST_F(JapaneseSpeechAssetsTest, CommandLineToolWithoutAModelAndNetworkSaysWhereToPutOne) {
