@@ -5,7 +5,6 @@
 #include "engine/recognition/EG2CoreMLTranscriber.h"
 #include "engine/recognition/JapaneseTimelineSegmentationStage.h"
 #include "engine/recognition/SpeechAnalyzerTranscription.h"
-#include "engine/recognition/UnavailableStages.h"
 
 namespace pelora {
 
