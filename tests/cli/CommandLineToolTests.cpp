@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "cli/CommandLineTool.h"
 #include "engine/recognition/EngineMode.h"
+#include "tests/support/ModelFixtures.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/TempDir.h"
 
@@ -56,6 +58,7 @@ protected:
         return testing::runCommand(args, {{"HOME", home.path().string()},
                                           {"XDG_DATA_HOME", (home / "data").string()},
                                           {"XDG_CONFIG_HOME", (home / "config").string()},
+                                          {"PELORAVOICE_MODEL_SERVER", "http://127.0.0.1:9"},
                                           {"LC_ALL", "de_DE.UTF-8"}});
     }
     std::string makeWav(const std::string& name) {
@@ -137,6 +140,95 @@ TEST_F(CommandLineToolTest, EG2ModeWithoutModelsFails) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "Error: EG2モデルが見つかりません: ~/.local/share/ai.mosvik.eg2demo/models\n");
     EXPECT_NE(r.out.find("(EG2 CoreML Loaded: NO)"), std::string::npos);
+}
+
+// `pattern` matches `line` when equal, with each "#" standing for one decimal number.
+bool matchesShape(const std::string& line, const std::string& pattern) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (j < pattern.size()) {
+        if (pattern[j] == '#') {
+            std::size_t start = i;
+            while (i < line.size() && (std::isdigit(static_cast<unsigned char>(line[i])) || line[i] == '.')) ++i;
+            if (i == start) return false;
+            ++j;
+        } else {
+            if (i >= line.size() || line[i] != pattern[j]) return false;
+            ++i;
+            ++j;
+        }
+    }
+    return i == line.size();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// A whole report, line by line, from a real run of the EG2 pipeline over the synthetic
+// model folder (its tones read as "hello", "world" and "api").
+TEST_F(CommandLineToolTest, FullReportOfASuccessfulRun) {
+    testing::makeEG2ModelFolder(home / "data" / "PeloraVoice2" / "models");
+    std::string wav = (home / "tones.wav").string();
+    testing::runChecked({"ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                         "aevalsrc=if(between(t\\,0.2\\,0.8)\\,0.5*sin(2*PI*500*t)\\,"
+                         "if(between(t\\,1.3\\,1.9)\\,0.5*sin(2*PI*2000*t)\\,"
+                         "if(between(t\\,2.4\\,3.0)\\,0.5*sin(2*PI*4000*t)\\,0))):s=16000:d=3.2",
+                         "-ac", "1", "-c:a", "pcm_s16le", wav});
+    testing::CommandResult r = cli({"--mode", "eg2", wav});
+    ASSERT_EQ(r.exitCode, 0) << r.err << r.out;
+    EXPECT_EQ(r.err, "");
+
+    const std::string heavy = [] {
+        std::string s;
+        for (int i = 0; i < 68; ++i) s += "━";
+        return s;
+    }();
+    const std::string light = [] {
+        std::string s;
+        for (int i = 0; i < 68; ++i) s += "─";
+        return s;
+    }();
+    const std::vector<std::string> expected = {
+        heavy,
+        " PeloraVoice2 CLI — EmbeddingGemma 2 + Japanese Ultra-Fast Dictation",
+        heavy,
+        "• Engine Ready     : # ms (EG2 CoreML Loaded: YES)",
+        "• Mode             : Pure EG2 CoreML（英語22.9万語ベクトル直引き）",
+        "• Input File       : tones.wav",
+        light,
+        "• Audio Duration   : 3.20 s",
+        "• Total Latency    : # ms (#× Real-Time)",
+        "  ├─ LogMel (vDSP) : # ms",
+        "  ├─ EG2 L11 (ANE) : # ms",
+        "  ├─ Reader P6     : # ms",
+        "  ├─ Scorer+Rerank : # ms",
+        "  ├─ JA Speech ANE : 0.0 ms",
+        "  └─ JA Post-Rules : 0.0 ms",
+        "• EG2 768-D Terms  : hello, world, api",
+        "• Applied JA Rules : HeadOnlyPunct (punct_headonly.mlmodelc + punct_case.json)",
+        light,
+        "[Raw ASR Output]",
+        "hello world api",
+        light,
+        "[Final Formatted Output]",
+        "Hello world. API.",
+        light,
+        "[Segmented Timestamps (3 tokens / 2 pauses)]",
+        "[#s → #s] Hello (EG2)",
+        "[#s → #s] world. (EG2)",
+        "[#s → #s] API (EG2)",
+        heavy,
+    };
+    std::vector<std::string> got = lines(r.out);
+    ASSERT_EQ(got.size(), expected.size()) << r.out;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const std::string& pattern = expected[i];
+        EXPECT_TRUE(matchesShape(got[i], pattern)) << "line " << i + 1 << ": " << got[i] << "\n  wanted: " << pattern;
+    }
 }
 
 }  // namespace
