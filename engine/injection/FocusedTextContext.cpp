@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/recognition/RecordReader.h"
 #include "engine/recognition/TranscriptionResult.h"
 #include "platform/text/Regex.h"
 #include "platform/text/UnicodeText.h"
@@ -96,17 +97,12 @@ std::string FocusedTextContext::toJSON() const {
         if (*field) json[key] = **field;
     }
     // Captured text may end in a cut UTF-8 sequence; it is written as U+FFFD.
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return dumpRecord(json);
 }
 
 FocusedTextContext FocusedTextContext::fromJSON(std::string_view text) {
-    Json json;
-    try {
-        json = Json::parse(text);
-    } catch (const Json::exception& error) {
-        throw RecordCodingError(std::string("FocusedTextContext: ") + error.what());
-    }
-    if (!json.is_object()) throw RecordCodingError("FocusedTextContext: not a JSON object");
+    const RecordReader reader(text, "FocusedTextContext");
+    const Json& json = reader.object();
 
     FocusedTextContext context;
     const std::pair<const char*, std::optional<std::string>*> fields[] = {

@@ -7,8 +7,7 @@
 #include <cstdio>
 #include <random>
 
-#include <nlohmann/json.hpp>
-
+#include "engine/recognition/RecordReader.h"
 #include "engine/recognition/TranscriptionResult.h"
 #include "platform/text/UnicodeText.h"
 
@@ -46,33 +45,6 @@ bool sameTexts(const std::vector<std::string>& a, const std::vector<std::string>
                       [](const std::string& x, const std::string& y) { return text::canonicallyEqual(x, y); });
 }
 
-const Json& requireKey(const Json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end()) throw RecordCodingError(std::string("CustomVocabularyEntry: missing key \"") + key + "\"");
-    if (it->is_null()) throw RecordCodingError(std::string("CustomVocabularyEntry: \"") + key + "\" is null");
-    return *it;
-}
-
-std::string requireString(const Json& object, const char* key) {
-    const Json& value = requireKey(object, key);
-    if (!value.is_string()) throw RecordCodingError(std::string("CustomVocabularyEntry: \"") + key + "\" is not a string");
-    return value.get<std::string>();
-}
-
-std::vector<std::string> requireStrings(const Json& object, const char* key) {
-    const Json& value = requireKey(object, key);
-    if (!value.is_array()) throw RecordCodingError(std::string("CustomVocabularyEntry: \"") + key + "\" is not an array");
-    std::vector<std::string> out;
-    out.reserve(value.size());
-    for (const Json& element : value) {
-        if (!element.is_string()) {
-            throw RecordCodingError(std::string("CustomVocabularyEntry: \"") + key + "\" holds a non-string element");
-        }
-        out.push_back(element.get<std::string>());
-    }
-    return out;
-}
-
 }  // namespace
 
 std::string CustomVocabularyEntry::newID() {
@@ -104,30 +76,21 @@ std::string CustomVocabularyEntry::toJSON() const {
     json["contextHints"] = contextHints;
     json["enabled"] = enabled;
     // Bad UTF-8 in a field is written as U+FFFD rather than refusing the whole entry.
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return dumpRecord(json);
 }
 
 CustomVocabularyEntry CustomVocabularyEntry::fromJSON(std::string_view text) {
-    Json json;
-    try {
-        json = Json::parse(text);
-    } catch (const Json::exception& error) {
-        throw RecordCodingError(std::string("CustomVocabularyEntry: ") + error.what());
-    }
-    if (!json.is_object()) throw RecordCodingError("CustomVocabularyEntry: not a JSON object");
-
+    RecordReader json(text, "CustomVocabularyEntry");
     CustomVocabularyEntry entry;
-    const std::string idText = requireString(json, "id");
+    const std::string idText = json.string("id");
     const auto id = canonicalUUID(idText);
-    if (!id) throw RecordCodingError("CustomVocabularyEntry: \"id\" is not a UUID: " + idText);
+    if (!id) json.fail("\"id\" is not a UUID: " + idText);
     entry.id = *id;
-    entry.reading = requireString(json, "reading");
-    entry.surface = requireString(json, "surface");
-    entry.aliases = requireStrings(json, "aliases");
-    entry.contextHints = requireStrings(json, "contextHints");
-    const Json& enabled = requireKey(json, "enabled");
-    if (!enabled.is_boolean()) throw RecordCodingError("CustomVocabularyEntry: \"enabled\" is not a boolean");
-    entry.enabled = enabled.get<bool>();
+    entry.reading = json.string("reading");
+    entry.surface = json.string("surface");
+    entry.aliases = json.strings("aliases");
+    entry.contextHints = json.strings("contextHints");
+    entry.enabled = json.boolean("enabled");
     return entry;
 }
 

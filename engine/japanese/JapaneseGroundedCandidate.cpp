@@ -2,8 +2,7 @@
 
 #include <cmath>
 
-#include <nlohmann/json.hpp>
-
+#include "engine/recognition/RecordReader.h"
 #include "engine/recognition/TranscriptionResult.h"
 #include "platform/text/UnicodeText.h"
 
@@ -12,28 +11,6 @@ namespace pelora {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-const Json& requireKey(const Json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end()) throw RecordCodingError(std::string("JapaneseGroundedCandidate: missing key \"") + key + "\"");
-    return *it;
-}
-
-std::string requireString(const Json& object, const char* key) {
-    const Json& value = requireKey(object, key);
-    if (!value.is_string()) {
-        throw RecordCodingError(std::string("JapaneseGroundedCandidate: \"") + key + "\" is not a string");
-    }
-    return value.get<std::string>();
-}
-
-double requireNumber(const Json& object, const char* key) {
-    const Json& value = requireKey(object, key);
-    if (!value.is_number()) {
-        throw RecordCodingError(std::string("JapaneseGroundedCandidate: \"") + key + "\" is not a number");
-    }
-    return value.get<double>();
-}
 
 }  // namespace
 
@@ -49,25 +26,19 @@ std::string JapaneseGroundedCandidate::toJSON() const {
     json["source"] = source;
     json["phoneticDistance"] = phoneticDistance;
     json["confidence"] = confidence;
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return dumpRecord(json);
 }
 
 JapaneseGroundedCandidate JapaneseGroundedCandidate::fromJSON(std::string_view text) {
-    Json json;
-    try {
-        json = Json::parse(text);
-    } catch (const Json::exception& error) {
-        throw RecordCodingError(std::string("JapaneseGroundedCandidate: ") + error.what());
-    }
-    if (!json.is_object()) throw RecordCodingError("JapaneseGroundedCandidate: not a JSON object");
+    RecordReader json(text, "JapaneseGroundedCandidate");
     JapaneseGroundedCandidate candidate;
-    candidate.id = requireString(json, "id");
-    candidate.originalSpan = requireString(json, "originalSpan");
-    candidate.replacementSpan = requireString(json, "replacementSpan");
-    candidate.rewrittenTranscript = requireString(json, "rewrittenTranscript");
-    candidate.source = requireString(json, "source");
-    candidate.phoneticDistance = requireNumber(json, "phoneticDistance");
-    candidate.confidence = requireNumber(json, "confidence");
+    candidate.id = json.string("id");
+    candidate.originalSpan = json.string("originalSpan");
+    candidate.replacementSpan = json.string("replacementSpan");
+    candidate.rewrittenTranscript = json.string("rewrittenTranscript");
+    candidate.source = json.string("source");
+    candidate.phoneticDistance = json.number("phoneticDistance");
+    candidate.confidence = json.number("confidence");
     return candidate;
 }
 

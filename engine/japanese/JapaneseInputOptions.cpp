@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/recognition/RecordReader.h"
 #include "engine/recognition/TranscriptionResult.h"
 
 namespace pelora {
@@ -113,17 +114,12 @@ std::string JapaneseInputOptions::toJSON() const {
     json["enableHomophoneReranking"] = enableHomophoneReranking;
     json["punctuationStyle"] = std::string(punctuation_style::rawValue(punctuationStyle));
     json["punctuationDensity"] = std::string(punctuation_density::rawValue(punctuationDensity));
-    return json.dump();
+    return dumpRecord(json);
 }
 
 JapaneseInputOptions JapaneseInputOptions::fromJSON(std::string_view text) {
-    Json json;
-    try {
-        json = Json::parse(text);
-    } catch (const Json::exception& error) {
-        throw RecordCodingError(std::string("JapaneseInputOptions: ") + error.what());
-    }
-    if (!json.is_object()) throw RecordCodingError("JapaneseInputOptions: not a JSON object");
+    const RecordReader reader(text, "JapaneseInputOptions");
+    const Json& json = reader.object();
 
     JapaneseInputOptions options;  // member defaults are the decoding defaults
     readBool(json, "removeFillers", options.removeFillers);

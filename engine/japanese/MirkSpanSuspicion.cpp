@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/recognition/RecordReader.h"
 #include "engine/recognition/TranscriptionResult.h"
 #include "platform/text/UnicodeText.h"
 
@@ -54,17 +55,12 @@ std::string MirkSpanSuspicion::toJSON() const {
     if (reason) json["reason"] = *reason;
     if (suggestedReplacement) json["suggestedReplacement"] = *suggestedReplacement;
     json["confidence"] = confidence;
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return dumpRecord(json);
 }
 
 MirkSpanSuspicion MirkSpanSuspicion::fromJSON(std::string_view text) {
-    Json json;
-    try {
-        json = Json::parse(text);
-    } catch (const Json::exception& error) {
-        throw RecordCodingError(std::string("MirkSpanSuspicion: ") + error.what());
-    }
-    if (!json.is_object()) throw RecordCodingError("MirkSpanSuspicion: not a JSON object");
+    const RecordReader reader(text, "MirkSpanSuspicion");
+    const Json& json = reader.object();
     const auto span = json.find("span");
     if (span == json.end() || !span->is_string()) throw RecordCodingError("MirkSpanSuspicion: \"span\" is missing or not a string");
     const auto confidence = json.find("confidence");

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/recognition/NumberText.h"
+#include "engine/recognition/RecordReader.h"
 #include "platform/text/UnicodeText.h"
 
 namespace pelora {
@@ -124,46 +125,6 @@ double finiteNumber(double value, const char* key) {
     return value;
 }
 
-const json& requireKey(const json& object, const char* key) {
-    if (!object.is_object()) throw RecordCodingError("expected a JSON object");
-    auto it = object.find(key);
-    if (it == object.end()) throw RecordCodingError(std::string("missing key \"") + key + "\"");
-    return *it;
-}
-
-std::string readString(const json& object, const char* key) {
-    const json& value = requireKey(object, key);
-    if (!value.is_string()) throw RecordCodingError(std::string("\"") + key + "\" is not a string");
-    return value.get<std::string>();
-}
-
-double readNumber(const json& object, const char* key) {
-    const json& value = requireKey(object, key);
-    if (!value.is_number()) throw RecordCodingError(std::string("\"") + key + "\" is not a number");
-    return value.get<double>();
-}
-
-std::int64_t readInteger(const json& object, const char* key) {
-    const json& value = requireKey(object, key);
-    if (value.is_number_integer()) return value.get<std::int64_t>();
-    if (value.is_number_float()) {
-        double d = value.get<double>();
-        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.2e18) return static_cast<std::int64_t>(d);
-    }
-    throw RecordCodingError(std::string("\"") + key + "\" is not an integer");
-}
-
-std::vector<std::string> readStrings(const json& object, const char* key) {
-    const json& value = requireKey(object, key);
-    if (!value.is_array()) throw RecordCodingError(std::string("\"") + key + "\" is not an array");
-    std::vector<std::string> out;
-    for (const json& item : value) {
-        if (!item.is_string()) throw RecordCodingError(std::string("\"") + key + "\" holds a non-string");
-        out.push_back(item.get<std::string>());
-    }
-    return out;
-}
-
 json wordToJSON(const TranscribedWord& w) {
     json j;
     j["text"] = w.text;
@@ -175,14 +136,15 @@ json wordToJSON(const TranscribedWord& w) {
     return j;
 }
 
-TranscribedWord wordFromJSON(const json& j) {
+TranscribedWord wordFromJSON(const json& object) {
+    RecordReader j(object, "TranscribedWord");
     TranscribedWord w;
-    w.text = readString(j, "text");
-    w.rawText = readString(j, "rawText");
-    w.start = readNumber(j, "start");
-    w.end = readNumber(j, "end");
-    w.confidence = static_cast<float>(readNumber(j, "confidence"));
-    w.source = readString(j, "source");
+    w.text = j.string("text");
+    w.rawText = j.string("rawText");
+    w.start = j.number("start");
+    w.end = j.number("end");
+    w.confidence = static_cast<float>(j.number("confidence"));
+    w.source = j.string("source");
     return w;
 }
 
@@ -204,21 +166,22 @@ json telemetryToJSON(const EG2Telemetry& t) {
     return j;
 }
 
-EG2Telemetry telemetryFromJSON(const json& j) {
+EG2Telemetry telemetryFromJSON(const json& object) {
+    RecordReader j(object, "EG2Telemetry");
     EG2Telemetry t;
-    t.audioDurationSeconds = readNumber(j, "audioDurationSeconds");
-    t.totalProcessingMs = readNumber(j, "totalProcessingMs");
-    t.logMelMs = readNumber(j, "logMelMs");
-    t.encoderL11Ms = readNumber(j, "encoderL11Ms");
-    t.readerP6Ms = readNumber(j, "readerP6Ms");
-    t.scorerAndRerankMs = readNumber(j, "scorerAndRerankMs");
-    t.japaneseDecodeMs = readNumber(j, "japaneseDecodeMs");
-    t.postProcessingMs = readNumber(j, "postProcessingMs");
-    t.windowCount = readInteger(j, "windowCount");
-    t.activeFrameCount = readInteger(j, "activeFrameCount");
-    t.pauseSegmentCount = readInteger(j, "pauseSegmentCount");
-    t.detectedEnglishEmbeddingTerms = readStrings(j, "detectedEnglishEmbeddingTerms");
-    t.appliedRuleAnnotations = readStrings(j, "appliedRuleAnnotations");
+    t.audioDurationSeconds = j.number("audioDurationSeconds");
+    t.totalProcessingMs = j.number("totalProcessingMs");
+    t.logMelMs = j.number("logMelMs");
+    t.encoderL11Ms = j.number("encoderL11Ms");
+    t.readerP6Ms = j.number("readerP6Ms");
+    t.scorerAndRerankMs = j.number("scorerAndRerankMs");
+    t.japaneseDecodeMs = j.number("japaneseDecodeMs");
+    t.postProcessingMs = j.number("postProcessingMs");
+    t.windowCount = j.integer("windowCount");
+    t.activeFrameCount = j.integer("activeFrameCount");
+    t.pauseSegmentCount = j.integer("pauseSegmentCount");
+    t.detectedEnglishEmbeddingTerms = j.strings("detectedEnglishEmbeddingTerms");
+    t.appliedRuleAnnotations = j.strings("appliedRuleAnnotations");
     return t;
 }
 
@@ -235,33 +198,28 @@ std::string TranscriptionResult::toJSON() const {
     for (double p : pauseTimestamps) j["pauseTimestamps"].push_back(finiteNumber(p, "pauseTimestamps"));
     j["telemetry"] = telemetryToJSON(telemetry);
     j["engineMode"] = std::string(engine_mode::rawValue(engineMode));
-    return j.dump();
+    return dumpRecord(j);
 }
 
 TranscriptionResult TranscriptionResult::fromJSON(std::string_view text) {
-    json j;
-    try {
-        j = json::parse(text.begin(), text.end());
-    } catch (const json::exception& e) {
-        throw RecordCodingError(std::string("not valid JSON: ") + e.what());
-    }
+    RecordReader j(text, "TranscriptionResult");
     TranscriptionResult r;
-    r.text = readString(j, "text");
-    r.rawText = readString(j, "rawText");
-    r.eg2DirectText = readString(j, "eg2DirectText");
-    const json& words = requireKey(j, "words");
-    if (!words.is_array()) throw RecordCodingError("\"words\" is not an array");
+    r.text = j.string("text");
+    r.rawText = j.string("rawText");
+    r.eg2DirectText = j.string("eg2DirectText");
+    const json& words = j.require("words");
+    if (!words.is_array()) j.fail("\"words\" is not an array");
     for (const json& w : words) r.words.push_back(wordFromJSON(w));
-    const json& pauses = requireKey(j, "pauseTimestamps");
-    if (!pauses.is_array()) throw RecordCodingError("\"pauseTimestamps\" is not an array");
+    const json& pauses = j.require("pauseTimestamps");
+    if (!pauses.is_array()) j.fail("\"pauseTimestamps\" is not an array");
     for (const json& p : pauses) {
-        if (!p.is_number()) throw RecordCodingError("\"pauseTimestamps\" holds a non-number");
+        if (!p.is_number()) j.fail("\"pauseTimestamps\" holds a non-number");
         r.pauseTimestamps.push_back(p.get<double>());
     }
-    r.telemetry = telemetryFromJSON(requireKey(j, "telemetry"));
-    std::string mode = readString(j, "engineMode");
+    r.telemetry = telemetryFromJSON(j.require("telemetry"));
+    const std::string mode = j.string("engineMode");
     auto parsed = engine_mode::fromRawValue(mode);
-    if (!parsed) throw RecordCodingError("\"engineMode\" is not a known mode: " + mode);
+    if (!parsed) j.fail("\"engineMode\" is not a known mode: " + mode);
     r.engineMode = *parsed;
     return r;
 }
