@@ -5,6 +5,7 @@
 #include <unicode/regex.h>
 
 #include "platform/text/internal/IcuString.h"
+#include "platform/text/internal/RegexFlags.h"
 
 namespace pelora::text {
 
@@ -22,12 +23,7 @@ struct Regex::Compiled {
     // threads once built; every call makes its own RegexMatcher.
     const icu::RegexPattern* get() {
         std::call_once(once, [this] {
-            uint32_t flags = 0;
-            if (hasOption(options, RegexOptions::caseInsensitive)) flags |= UREGEX_CASE_INSENSITIVE;
-            if (hasOption(options, RegexOptions::anchorsMatchLines)) flags |= UREGEX_MULTILINE;
-            if (hasOption(options, RegexOptions::dotMatchesLineSeparators)) flags |= UREGEX_DOTALL;
-            if (hasOption(options, RegexOptions::ignoreMetacharacters)) flags |= UREGEX_LITERAL;
-            if (hasOption(options, RegexOptions::useUnicodeWordBoundaries)) flags |= UREGEX_UWORD;
+            const uint32_t flags = internal::regexFlags(options);
             UErrorCode status = U_ZERO_ERROR;
             UParseError parseError{};
             icuPattern.reset(icu::RegexPattern::compile(fromUTF8(pattern), flags, parseError, status));

@@ -5,6 +5,7 @@
 #include <unicode/regex.h>
 
 #include "platform/text/internal/IcuString.h"
+#include "platform/text/internal/RegexFlags.h"
 
 namespace pelora::text {
 
@@ -32,12 +33,7 @@ struct RegexRuleTable::Compiled {
     // RegexPattern is safe to share between threads once built.
     const std::vector<Rule>& get() {
         std::call_once(once, [this] {
-            uint32_t flags = 0;
-            if (hasOption(options, RegexOptions::caseInsensitive)) flags |= UREGEX_CASE_INSENSITIVE;
-            if (hasOption(options, RegexOptions::anchorsMatchLines)) flags |= UREGEX_MULTILINE;
-            if (hasOption(options, RegexOptions::dotMatchesLineSeparators)) flags |= UREGEX_DOTALL;
-            if (hasOption(options, RegexOptions::ignoreMetacharacters)) flags |= UREGEX_LITERAL;
-            if (hasOption(options, RegexOptions::useUnicodeWordBoundaries)) flags |= UREGEX_UWORD;
+            const uint32_t flags = internal::regexFlags(options);
             for (const RegexRule& source : sources) {
                 Rule rule;
                 UErrorCode status = U_ZERO_ERROR;
