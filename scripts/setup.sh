@@ -23,8 +23,6 @@ packages=(
   libicu-dev libmecab-dev mecab mecab-ipadic-utf8 mecab-utils
   # networking, hashing, JSON, secrets
   libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libcpp-httplib-dev libsecret-1-dev gnome-keyring dbus dbus-x11 libglib2.0-bin
-  # desktop: Qt, X11, accessibility, sound
-  qt6-base-dev libatspi2.0-dev libxtst-dev libxi-dev libxfixes-dev libx11-dev libpulse-dev xvfb xauth
 )
 
 as_root() {
