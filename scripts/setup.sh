@@ -22,7 +22,7 @@ packages=(
   # text: Unicode services and readings
   libicu-dev libmecab-dev mecab mecab-ipadic-utf8 mecab-utils
   # networking, hashing, JSON, secrets
-  libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libcpp-httplib-dev libsecret-1-dev gnome-keyring dbus dbus-x11 libglib2.0-bin
+  libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libcpp-httplib-dev libsecret-1-dev gnome-keyring dbus libglib2.0-bin
 )
 
 as_root() {
