@@ -59,7 +59,14 @@ case "${1:-}" in
     install_deps
     configure -DPELORA_BUILD_TESTS=OFF -DPELORA_BUILD_BENCH=OFF -DPELORA_BUILD_APP=OFF
     cmake --build "$build" -j "$jobs" --target pelora-voice-cli
-    "$build/cli/pelora-voice-cli" "$here/samples/konnichiwa-ja.wav"
+    status=0
+    "$build/cli/pelora-voice-cli" "$here/samples/konnichiwa-ja.wav" || status=$?
+    if [ "$status" -ne 0 ]; then
+      echo >&2
+      echo "The tool was built and ran; recognition needs a Japanese speech model, which is not shipped." >&2
+      echo "See README.md, \"What the system does not do on Linux\", for where to put one." >&2
+    fi
+    exit "$status"
     ;;
   test)
     install_deps
