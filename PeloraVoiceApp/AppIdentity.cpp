@@ -1,0 +1,1 @@
+#include "PeloraVoiceApp/AppIdentity.h"
