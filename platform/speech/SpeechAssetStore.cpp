@@ -16,19 +16,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint32_t kGgmlMagic = 0x67676d6c;  // first four bytes of a ggml model file
 constexpr const char* kManifestName = "manifest.json";
 constexpr const char* kModelExtension = ".bin";
 
 bool isRegularFile(const fs::path& file) {
     std::error_code error;
     return fs::is_regular_file(file, error);
-}
-
-bool hasGgmlMagic(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::uint32_t magic = 0;
-    return in.read(reinterpret_cast<char*>(&magic), sizeof magic) && magic == kGgmlMagic;
 }
 
 // Sizes the folder's manifest gives for files directly in the folder, by file name.
@@ -54,28 +47,61 @@ std::map<std::string, std::int64_t> listedSizes(const fs::path& folder) {
 
 SpeechAssetStore::SpeechAssetStore(SpeechAssetConfiguration configuration) : configuration_(std::move(configuration)) {}
 
+SpeechModelCheck::Result SpeechAssetStore::check(const fs::path& file) const {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(file, error);
+    const fs::file_time_type modified = error ? fs::file_time_type{} : fs::last_write_time(file, error);
+    if (error) return SpeechModelCheck::checkFile(file);
+    {
+        std::lock_guard lock(checksMutex_);
+        if (const auto found = checks_.find(file);
+            found != checks_.end() && found->second.size == size && found->second.modified == modified) {
+            return found->second.result;
+        }
+    }
+    SpeechModelCheck::Result result = SpeechModelCheck::checkFile(file);
+    std::lock_guard lock(checksMutex_);
+    checks_[file] = CheckedFile{size, modified, result};
+    return result;
+}
+
+// Model files where the assets belong, in the order they are considered.
+std::vector<fs::path> SpeechAssetStore::candidates() const {
+    if (configuration_.modelFile) return {*configuration_.modelFile};
+    const fs::path& folder = configuration_.assetFolder;
+    std::error_code error;
+    std::vector<fs::path> files;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (it->path().extension() == kModelExtension && isRegularFile(it->path())) files.push_back(it->path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 std::optional<fs::path> SpeechAssetStore::installedModel() const {
     if (configuration_.modelFile) {
         const fs::path& file = *configuration_.modelFile;
-        if (isRegularFile(file) && hasGgmlMagic(file)) return file;
+        if (isRegularFile(file) && check(file)) return file;
         return std::nullopt;
     }
-    const fs::path& folder = configuration_.assetFolder;
-    std::error_code error;
-    std::vector<fs::path> candidates;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (it->path().extension() == kModelExtension && isRegularFile(it->path())) candidates.push_back(it->path());
-    }
-    std::sort(candidates.begin(), candidates.end());
-    const std::map<std::string, std::int64_t> sizes = listedSizes(folder);
-    for (const fs::path& file : candidates) {
-        if (!hasGgmlMagic(file)) continue;
+    const std::map<std::string, std::int64_t> sizes = listedSizes(configuration_.assetFolder);
+    for (const fs::path& file : candidates()) {
         if (const auto listed = sizes.find(file.filename().string()); listed != sizes.end()) {
             std::error_code sizeError;
             const std::uintmax_t size = fs::file_size(file, sizeError);
             if (sizeError || listed->second < 1 || size != static_cast<std::uintmax_t>(listed->second)) continue;
         }
+        if (!check(file)) continue;
         return file;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::pair<fs::path, std::string>> SpeechAssetStore::damagedModel() const {
+    for (const fs::path& file : candidates()) {
+        if (!isRegularFile(file)) continue;
+        const SpeechModelCheck::Result result = check(file);
+        if (!result) return std::make_pair(file, result.fault);
     }
     return std::nullopt;
 }
@@ -95,8 +121,11 @@ void SpeechAssetStore::install() {
 
     if (installedModel()) return;
     if (configuration_.modelFile) {
-        throw SpeechRecognitionError("指定された日本語音声認識モデルファイルが見つからないか、ggml モデルファイルではありません: " +
-                                     configuration_.modelFile->string());
+        const fs::path& file = *configuration_.modelFile;
+        std::string reason;
+        if (const auto damaged = damagedModel()) reason = " (" + damaged->second + ")";
+        throw SpeechRecognitionError("指定された日本語音声認識モデルファイルが見つからないか、ggml モデルファイルではありません" +
+                                     reason + ": " + file.string());
     }
     if (!configuration_.installer) {
         throw SpeechRecognitionError("日本語音声認識モデルがインストールされていません。" + placementHint());
@@ -110,8 +139,10 @@ void SpeechAssetStore::install() {
                                      ")。" + placementHint());
     }
     if (!installedModel()) {
-        throw SpeechRecognitionError("インストールした日本語音声認識アセットに ggml モデルファイル (.bin) がありません。" +
-                                     placementHint());
+        std::string reason;
+        if (const auto damaged = damagedModel()) reason = " (" + damaged->first.filename().string() + ": " + damaged->second + ")";
+        throw SpeechRecognitionError("インストールした日本語音声認識アセットに使える ggml モデルファイル (.bin) がありません" +
+                                     reason + "。" + placementHint());
     }
 }
 

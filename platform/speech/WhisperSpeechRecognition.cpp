@@ -16,6 +16,7 @@
 
 #include "platform/audiofile/AudioFile.h"
 #include "platform/speech/SpeechAssetStore.h"
+#include "platform/speech/SpeechModelCheck.h"
 #include "platform/speech/SpeechRecognition.h"
 #include "platform/speech/TokenRuns.h"
 
@@ -185,7 +186,16 @@ private:
     void run(const std::vector<float>& samples) {
         const std::optional<fs::path> model = store_->installedModel();
         if (!model) {
+            if (const auto damaged = store_->damagedModel()) {
+                throw SpeechRecognitionError("日本語音声認識モデルを読み込めませんでした (" + damaged->second +
+                                             "): " + damaged->first.string());
+            }
             throw SpeechRecognitionError("日本語音声認識モデルがインストールされていません。" + store_->placementHint());
+        }
+        // The library aborts on a damaged file instead of failing; it only ever sees checked ones.
+        if (const SpeechModelCheck::Result checked = store_->check(*model); !checked) {
+            throw SpeechRecognitionError("日本語音声認識モデルを読み込めませんでした (" + checked.fault + "): " +
+                                         model->string());
         }
         silenceLibraryLog();
         const Context context = LoadedModel::shared().get(*model);

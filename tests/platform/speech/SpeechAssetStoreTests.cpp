@@ -1,6 +1,7 @@
 #include "platform/speech/SpeechAssetStore.h"
 
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <future>
 #include <latch>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/TinyWhisperModel.h"
 
 namespace pelora::speech {
 namespace {
@@ -17,42 +19,54 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 using testing::writeFile;
 
-// The first bytes of every ggml model file, then filler.
-std::string ggmlBytes(std::size_t size) {
-    std::string bytes = "lmgg";
-    bytes.resize(std::max<std::size_t>(size, 4), 'x');
+// A sound model file (the tiny generated one), made once.
+const std::string& modelBytes() {
+    static const std::string bytes = [] {
+        TempDir dir;
+        testing::writeTinyWhisperModel(dir / "model.bin");
+        return testing::readFile(dir / "model.bin");
+    }();
     return bytes;
 }
+
+// The first bytes of every ggml model file, then nothing a model needs.
+std::string magicAlone() { return "lmgg" + std::string(2048, '\0'); }
 
 std::string manifestListing(const std::string& path, std::int64_t size) {
     return R"({"total_bytes":)" + std::to_string(size) + R"(,"version":1,"files":[{"sha256":"","url":")" + path +
            R"(","size":)" + std::to_string(size) + R"(,"path":")" + path + R"("}]})";
 }
 
-TEST(SpeechAssetStore, InstalledModelIsAGgmlFileTheManifestAgreesWith) {
+TEST(SpeechAssetStore, InstalledModelIsASoundGgmlFileTheManifestAgreesWith) {
     struct Case {
         const char* name;
         std::vector<std::pair<std::string, std::string>> files;  // name in the folder, bytes
         std::optional<std::string> expected;                     // file name, or not installed
     };
+    const std::string& model = modelBytes();
+    const auto size = static_cast<std::int64_t>(model.size());
+    std::string typeNinetyNine = model;
+    const std::int32_t badType = 99;
+    std::memcpy(typeNinetyNine.data() + 44, &badType, sizeof badType);  // the weight type field
     const Case cases[] = {
         {"empty folder", {}, std::nullopt},
-        {"a ggml model file", {{"ggml-small.bin", ggmlBytes(100)}}, "ggml-small.bin"},
+        {"a ggml model file", {{"ggml-small.bin", model}}, "ggml-small.bin"},
         {"an error page saved under the model's name", {{"ggml-small.bin", "<html>404</html>"}}, std::nullopt},
         {"a file shorter than the magic", {{"ggml-small.bin", "lm"}}, std::nullopt},
-        {"a model without the .bin name", {{"ggml-small.bin.partial", ggmlBytes(100)}}, std::nullopt},
-        {"the first ggml file by name", {{"a.bin", "not a model"}, {"c.bin", ggmlBytes(10)}, {"b.bin", ggmlBytes(10)}},
-         "b.bin"},
+        {"the magic number and nothing a model needs", {{"ggml-small.bin", magicAlone()}}, std::nullopt},
+        {"a model with an unknown weight type", {{"ggml-small.bin", typeNinetyNine}}, std::nullopt},
+        {"a model cut short", {{"ggml-small.bin", model.substr(0, model.size() - 1)}}, std::nullopt},
+        {"a model without the .bin name", {{"ggml-small.bin.partial", model}}, std::nullopt},
+        {"the first sound ggml file by name",
+         {{"a.bin", "not a model"}, {"c.bin", model}, {"b.bin", model}, {"a2.bin", magicAlone()}}, "b.bin"},
         {"size matches the manifest",
-         {{"ggml-small.bin", ggmlBytes(100)}, {"manifest.json", manifestListing("ggml-small.bin", 100)}},
-         "ggml-small.bin"},
+         {{"ggml-small.bin", model}, {"manifest.json", manifestListing("ggml-small.bin", size)}}, "ggml-small.bin"},
         {"size differs from the manifest",
-         {{"ggml-small.bin", ggmlBytes(99)}, {"manifest.json", manifestListing("ggml-small.bin", 100)}},
-         std::nullopt},
+         {{"ggml-small.bin", model}, {"manifest.json", manifestListing("ggml-small.bin", size + 1)}}, std::nullopt},
         {"a file the manifest does not list",
-         {{"mine.bin", ggmlBytes(99)}, {"manifest.json", manifestListing("ggml-small.bin", 100)}}, "mine.bin"},
+         {{"mine.bin", model}, {"manifest.json", manifestListing("ggml-small.bin", size + 1)}}, "mine.bin"},
         {"an unreadable manifest lists nothing",
-         {{"ggml-small.bin", ggmlBytes(99)}, {"manifest.json", "{not json"}}, "ggml-small.bin"},
+         {{"ggml-small.bin", model}, {"manifest.json", "{not json"}}, "ggml-small.bin"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -76,10 +90,20 @@ TEST(SpeechAssetStore, MissingFolderHoldsNoModel) {
 
 TEST(SpeechAssetStore, NamedModelFileStandsForTheFolder) {
     TempDir dir;
-    writeFile(dir / "folder" / "ggml-small.bin", ggmlBytes(10));
-    writeFile(dir / "elsewhere.gguf", ggmlBytes(10));
+    writeFile(dir / "folder" / "ggml-small.bin", modelBytes());
+    writeFile(dir / "elsewhere.gguf", modelBytes());
+    writeFile(dir / "damaged.bin", magicAlone());
     SpeechAssetStore named({dir / "folder", dir / "elsewhere.gguf", nullptr});
     EXPECT_EQ(named.installedModel(), dir / "elsewhere.gguf");
+
+    SpeechAssetStore damaged({dir / "folder", dir / "damaged.bin", nullptr});
+    EXPECT_FALSE(damaged.installedModel()) << "a damaged named file is not replaced by the folder's";
+    try {
+        damaged.install();
+        FAIL() << "expected an error";
+    } catch (const SpeechRecognitionError& error) {
+        EXPECT_NE(std::string(error.what()).find("vocabulary size"), std::string::npos) << error.what();
+    }
 
     SpeechAssetStore missing({dir / "folder", dir / "missing.bin", nullptr});
     EXPECT_FALSE(missing.installedModel()) << "a named file that is missing is not replaced by the folder's";
@@ -99,7 +123,7 @@ TEST(SpeechAssetStore, InstallRunsTheInstallerOnlyWhenNothingIsInstalled) {
     int installs = 0;
     SpeechAssetStore store({dir / "ja", std::nullopt, [&](const fs::path& folder) {
                                 ++installs;
-                                writeFile(folder / "ggml-small.bin", ggmlBytes(10));
+                                writeFile(folder / "ggml-small.bin", modelBytes());
                             }});
     store.install();
     EXPECT_EQ(installs, 1);
@@ -118,6 +142,8 @@ TEST(SpeechAssetStore, InstallFailuresNameTheFolderWhereAModelCanBePlaced) {
         {"installer fails", [](const fs::path&) { throw std::runtime_error("connection refused"); },
          "connection refused"},
         {"installer leaves no model", [](const fs::path& folder) { writeFile(folder / "readme.txt", "x"); }, ".bin"},
+        {"installer leaves a damaged model",
+         [](const fs::path& folder) { writeFile(folder / "ggml-small.bin", magicAlone()); }, "vocabulary size"},
         {"no installer", nullptr, "インストールされていません"},
     };
     for (const Case& c : cases) {
@@ -145,7 +171,7 @@ TEST(SpeechAssetStore, ConcurrentInstallsRunTheInstallerOnce) {
                                 ++installs;
                                 entered.count_down();
                                 released.wait();
-                                writeFile(folder / "ggml-small.bin", ggmlBytes(10));
+                                writeFile(folder / "ggml-small.bin", modelBytes());
                             }});
     auto first = std::async(std::launch::async, [&] { store.install(); });
     entered.wait();

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 #include <future>
 #include <latch>
 #include <numbers>
@@ -33,6 +34,11 @@ std::vector<float> voiceLike(double seconds) {
         samples[i] = static_cast<float>(0.2 * envelope * v);
     }
     return samples;
+}
+
+std::string withWeightType(std::string model, std::int32_t type) {
+    std::memcpy(model.data() + 44, &type, sizeof type);  // after the magic and ten other header fields
+    return model;
 }
 
 fs::path writeWave(const fs::path& file, const std::vector<float>& samples, int sampleRate = 16000) {
@@ -184,6 +190,9 @@ TEST_F(WhisperSpeechRecognitionTest, StartFailsWithoutAUsableModel) {
         {"no model", std::nullopt, "インストールされていません"},
         {"a model cut short", model.substr(0, model.size() / 2), "読み込めませんでした"},
         {"a header of zeros", std::string("lmgg") + std::string(64, '\0'), "読み込めませんでした"},
+        // Both used to abort the process inside the library.
+        {"the magic number alone", std::string("lmgg") + std::string(2048, '\0'), "vocabulary size"},
+        {"weight type 99", withWeightType(model, 99), "weight type"},
     };
     for (const Case& c : cases) {
         TempDir assets;
