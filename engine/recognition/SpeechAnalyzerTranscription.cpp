@@ -2,15 +2,12 @@
 
 #include <cmath>
 #include <exception>
-#include <filesystem>
 #include <future>
 #include <stop_token>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
-#include "engine/recognition/AudioDecoder.h"
 #include "engine/recognition/JapaneseSpeechAssets.h"
 #include "platform/text/UnicodeText.h"
 
@@ -64,11 +61,6 @@ CollectedResults collectResults(speech::ResultSequence& results, const std::stri
     return collected;
 }
 
-void removeQuietly(const std::filesystem::path& file) {
-    std::error_code ignored;  // a temporary file that cannot be removed is not the caller's failure
-    std::filesystem::remove(file, ignored);
-}
-
 }  // namespace
 
 SpeechAnalyzerTranscription::SpeechAnalyzerTranscription()
@@ -80,15 +72,9 @@ SpeechAnalyzerTranscription::SpeechAnalyzerTranscription(std::shared_ptr<speech:
 JapaneseSpeechTranscript SpeechAnalyzerTranscription::transcribeWithSpeechAnalyzer(std::span<const float> samples,
                                                                                    std::string_view source) {
     const std::string locale = JapaneseSpeechAssets::ensureJapaneseSpeechAssets(*recognition_, {});
-    const std::filesystem::path wave = AudioDecoder::writeTemporaryWAV(samples);
-
-    std::unique_ptr<speech::AudioInputFile> file;
-    try {
-        file = recognition_->openAudioFile(wave);
-    } catch (...) {
-        removeQuietly(wave);
-        throw;
-    }
+    // The samples go to the recogniser in memory: no temporary file can outlive an
+    // interrupted run, and no second copy of the audio is written and read back.
+    const std::unique_ptr<speech::AudioInputFile> input = recognition_->openSamples(samples);
 
     // Declared before the collector, so the collector is stopped and joined before the
     // analyser (which owns the results it reads) goes away, on every path.
@@ -104,23 +90,15 @@ JapaneseSpeechTranscript SpeechAnalyzerTranscription::transcribeWithSpeechAnalyz
         collected = task.get_future();
         collector = std::jthread(std::move(task));
 
-        analyzer->start(*file, /*finishAfterFile=*/true);
+        analyzer->start(*input, /*finishAfterFile=*/true);
     } catch (...) {
         // The collection would otherwise wait for results that never come.
         collector.request_stop();
         if (collector.joinable()) collector.join();
-        removeQuietly(wave);
         throw;
     }
 
-    CollectedResults results;
-    try {
-        results = collected.get();
-    } catch (...) {
-        removeQuietly(wave);
-        throw;
-    }
-    removeQuietly(wave);
+    CollectedResults results = collected.get();
 
     JapaneseSpeechTranscript transcript;
     for (const std::string& text : results.texts) transcript.text += text;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -63,6 +64,9 @@ public:
     virtual std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(const std::string& locale) = 0;
     // Opens an audio file for analysis; throws SpeechRecognitionError when it cannot be read.
     virtual std::unique_ptr<AudioInputFile> openAudioFile(const std::filesystem::path& file) = 0;
+    // 16 kHz mono samples as analysis input, read in place: they must outlive the input.
+    // Nothing is written to disk.
+    virtual std::unique_ptr<AudioInputFile> openSamples(std::span<const float> samples) = 0;
     virtual std::unique_ptr<SpeechAnalyzer> makeAnalyzer(const std::string& locale) = 0;
 };
 

@@ -133,22 +133,30 @@ private:
     Version failed_;
 };
 
-class WaveInput final : public AudioInputFile {
+// Samples to analyse: read from a WAV file into memory, or the caller's, in place.
+class SampleInput final : public AudioInputFile {
 public:
-    explicit WaveInput(const fs::path& file) {
+    explicit SampleInput(std::span<const float> samples) : samples_(samples) {}
+
+    explicit SampleInput(const fs::path& file) {
         try {
             audiofile::AudioFile audio(file);
             if (audio.format().sampleRate != kSampleRate) {
                 throw SpeechRecognitionError("音声認識の入力が 16 kHz ではありません: " + file.string());
             }
             std::vector<float> block(32768);
-            while (const std::size_t n = audio.readMono(block)) samples.insert(samples.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n));
+            while (const std::size_t n = audio.readMono(block)) owned_.insert(owned_.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n));
         } catch (const audiofile::AudioFile::Error& error) {
             throw SpeechRecognitionError(std::string("音声認識の入力を読めませんでした: ") + error.what());
         }
+        samples_ = owned_;
     }
 
-    std::vector<float> samples;
+    std::span<const float> samples() const { return samples_; }
+
+private:
+    std::vector<float> owned_;
+    std::span<const float> samples_;
 };
 
 // Whisper times are in units of 10 ms.
@@ -169,9 +177,9 @@ public:
     ResultSequence& results() override { return results_; }
 
     void start(AudioInputFile& file, bool finishAfterFile) override {
-        auto* input = dynamic_cast<WaveInput*>(&file);
+        auto* input = dynamic_cast<SampleInput*>(&file);
         if (!input) throw SpeechRecognitionError("音声認識の入力ファイルが開かれていません");
-        if (input->samples.size() >= kShortestInput) run(input->samples);
+        if (input->samples().size() >= kShortestInput) run(input->samples());
         if (finishAfterFile) results_.finish();
     }
 
@@ -183,7 +191,7 @@ private:
         std::exception_ptr error;
     };
 
-    void run(const std::vector<float>& samples) {
+    void run(std::span<const float> samples) {
         const std::optional<fs::path> model = store_->installedModel();
         if (!model) {
             if (const auto damaged = store_->damagedModel()) {
@@ -298,7 +306,11 @@ public:
     }
 
     std::unique_ptr<AudioInputFile> openAudioFile(const fs::path& file) override {
-        return std::make_unique<WaveInput>(file);
+        return std::make_unique<SampleInput>(file);
+    }
+
+    std::unique_ptr<AudioInputFile> openSamples(std::span<const float> samples) override {
+        return std::make_unique<SampleInput>(samples);
     }
 
     std::unique_ptr<SpeechAnalyzer> makeAnalyzer(const std::string& locale) override {

@@ -1,6 +1,8 @@
 #include "engine/recognition/JapaneseSpeechAssets.h"
 
 #include <cmath>
+#include <future>
+#include <set>
 #include <numbers>
 
 #include <gtest/gtest.h>
@@ -258,6 +260,32 @@ TEST_F(JapaneseSpeechAssetsTest, CommandLineToolRecognisesJapaneseWithTheInstall
         if (name.starts_with("peloravoice_")) leftovers.push_back(name);
     }
     EXPECT_TRUE(leftovers.empty()) << ::testing::PrintToString(leftovers);
+}
+
+// Ctrl-C or SIGTERM ends the process without any clean-up of ours; the recogniser gets the
+// samples in memory, so there is no temporary file for an interruption to leave behind.
+TEST_F(JapaneseSpeechAssetsTest, RecognitionWritesNoTemporaryFileAnInterruptionCouldLeave) {
+    TempDir home;
+    testing::writeFile(home / "data" / "PeloraVoice2" / "speech" / "ja" / "ggml-tiny-random.bin", *model_);
+    const std::string wave = (home / "speech.wav").string();
+    testing::runChecked({"ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                         "sine=frequency=220:duration=20:sample_rate=16000", "-ac", "1", "-c:a", "pcm_f32le", wave});
+    const fs::path tmp = home / "tmp";
+    fs::create_directories(tmp);
+    auto run = std::async(std::launch::async, [&] {
+        return testing::runCommand({PELORA_CLI_PATH, "--mode", "ja", wave},
+                                   {{"HOME", home.path().string()},
+                                    {"XDG_DATA_HOME", (home / "data").string()},
+                                    {"TMPDIR", tmp.string()},
+                                    {"PELORAVOICE_MODEL_SERVER", server_.baseURL()}});
+    });
+    std::set<std::string> seen;
+    do {
+        for (const std::string& name : folderContents(tmp)) seen.insert(name);
+    } while (run.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready);
+    const testing::CommandResult r = run.get();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(seen.empty()) << "files that existed during the run: " << ::testing::PrintToString(seen);
 }
 
 TEST_F(JapaneseSpeechAssetsTest, CommandLineToolWithoutAModelAndNetworkSaysWhereToPutOne) {
