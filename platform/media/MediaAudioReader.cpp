@@ -10,6 +10,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 
@@ -56,7 +57,9 @@ struct MediaAudioReader::State {
     std::unique_ptr<SwrContext, ResamplerFreer> resampler;
     std::unique_ptr<AVPacket, PacketFreer> packet{av_packet_alloc()};
     std::unique_ptr<AVFrame, FrameFreer> frame{av_frame_alloc()};
+    Limits limits;
     int streamIndex = -1;
+    std::vector<float> scratch;
     // What the resampler was set up for; a change mid-stream sets it up anew.
     AVChannelLayout resamplerLayout{};
     int resamplerRate = 0;
@@ -66,21 +69,32 @@ struct MediaAudioReader::State {
 
     ~State() { av_channel_layout_uninit(&resamplerLayout); }
 
+    // Room left before the output limit.
+    std::size_t roomIn(const std::vector<float>& out) const {
+        return out.size() < limits.maxOutputSamples ? limits.maxOutputSamples - out.size() : 0;
+    }
+
+    // Converts into the scratch block and appends what was made: the output is never
+    // cleared first only to be overwritten. A null input drains the resampler.
+    int convertInto(std::vector<float>& out, int room, const uint8_t** input, int count) {
+        if (scratch.size() < static_cast<std::size_t>(room)) scratch.resize(static_cast<std::size_t>(room));
+        auto* dst = reinterpret_cast<uint8_t*>(scratch.data());
+        const int made = swr_convert(resampler.get(), &dst, room, input, count);
+        if (made < 0) fail("resampling failed", made);
+        out.insert(out.end(), scratch.begin(), scratch.begin() + made);
+        return made;
+    }
+
     void flushResampler(std::vector<float>& out) {
         if (!resampler) return;
         for (;;) {
-            const std::size_t start = out.size();
-            const int room = 1024;
-            out.resize(start + room);
-            auto* dst = reinterpret_cast<uint8_t*>(out.data() + start);
-            const int made = swr_convert(resampler.get(), &dst, room, nullptr, 0);
-            out.resize(start + static_cast<std::size_t>(made > 0 ? made : 0));
-            if (made < 0) fail("resampling failed", made);
-            if (made == 0) break;
+            const int room = static_cast<int>(std::min<std::size_t>(roomIn(out), 1024));
+            if (room == 0 || convertInto(out, room, nullptr, 0) == 0) break;
         }
     }
 
     void setUpResampler(const AVFrame& f, std::vector<float>& out) {
+        checkRate(f.sample_rate);
         const bool same = resampler && resamplerRate == f.sample_rate && resamplerFormat == f.format &&
                           av_channel_layout_compare(&resamplerLayout, &f.ch_layout) == 0;
         if (same) return;
@@ -114,17 +128,19 @@ struct MediaAudioReader::State {
         resamplerFormat = f.format;
     }
 
+    void checkRate(int rate) const {
+        if (rate < limits.minInputRate || rate > limits.maxInputRate)
+            throw RateOutOfRange("sample rate out of range: " + std::to_string(rate));
+    }
+
     void convert(const AVFrame& f, std::vector<float>& out) {
         setUpResampler(f, out);
-        const int room = swr_get_out_samples(resampler.get(), f.nb_samples);
+        int room = swr_get_out_samples(resampler.get(), f.nb_samples);
         if (room < 0) fail("resampling failed", room);
-        const std::size_t start = out.size();
-        out.resize(start + static_cast<std::size_t>(room));
-        auto* dst = reinterpret_cast<uint8_t*>(out.data() + start);
-        const int made = swr_convert(resampler.get(), &dst, room, const_cast<const uint8_t**>(f.extended_data),
-                                     f.nb_samples);
-        out.resize(start + static_cast<std::size_t>(made > 0 ? made : 0));
-        if (made < 0) fail("resampling failed", made);
+        // Beyond the limit the resampler keeps the rest; it is never asked for it.
+        room = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(room), roomIn(out)));
+        if (room == 0) return;
+        convertInto(out, room, const_cast<const uint8_t**>(f.extended_data), f.nb_samples);
     }
 
     // Takes every frame the decoder has ready; true when the decoder has fully ended.
@@ -140,8 +156,10 @@ struct MediaAudioReader::State {
     }
 };
 
-MediaAudioReader::MediaAudioReader(const std::filesystem::path& path) : state_(std::make_unique<State>()) {
+MediaAudioReader::MediaAudioReader(const std::filesystem::path& path, Limits limits)
+    : state_(std::make_unique<State>()) {
     silenceLibraryLog();
+    state_->limits = limits;
     AVFormatContext* raw = nullptr;
     int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
     if (rc < 0) fail("cannot open " + path.filename().string(), rc);
@@ -161,11 +179,15 @@ MediaAudioReader::MediaAudioReader(const std::filesystem::path& path) : state_(s
     state_->codec.reset(avcodec_alloc_context3(decoder));
     if (!state_->codec) throw Error("cannot allocate decoder");
     AVStream* stream = raw->streams[state_->streamIndex];
+    // A rate the header leaves open (0) is checked on the first decoded frame instead.
+    if (stream->codecpar->sample_rate != 0) state_->checkRate(stream->codecpar->sample_rate);
     if ((rc = avcodec_parameters_to_context(state_->codec.get(), stream->codecpar)) < 0) fail("decoder setup", rc);
     state_->codec->pkt_timebase = stream->time_base;
     if ((rc = avcodec_open2(state_->codec.get(), decoder, nullptr)) < 0) fail("cannot open decoder", rc);
     if (!state_->packet || !state_->frame) throw Error("out of memory");
 }
+
+MediaAudioReader::MediaAudioReader(const std::filesystem::path& path) : MediaAudioReader(path, Limits{}) {}
 
 MediaAudioReader::~MediaAudioReader() = default;
 
@@ -182,6 +204,10 @@ double MediaAudioReader::durationSeconds() const {
 bool MediaAudioReader::readNext(std::vector<float>& out) {
     State& s = *state_;
     if (s.finished || !hasAudioTrack()) return false;
+    if (s.roomIn(out) == 0) {
+        s.finished = true;
+        return false;
+    }
     if (s.draining) {
         s.receiveFrames(out);
         s.flushResampler(out);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -17,10 +19,27 @@ public:
         using std::runtime_error::runtime_error;
     };
 
+    // Raised when the audio declares a sample rate outside the accepted range, on opening
+    // or at any frame later on.
+    class RateOutOfRange : public Error {
+    public:
+        using Error::Error;
+    };
+
+    // What a file may ask of the reader, whatever its headers say.
+    struct Limits {
+        int minInputRate = 1;
+        int maxInputRate = std::numeric_limits<int>::max();
+        // Reading stops once the output holds this many samples.
+        std::size_t maxOutputSamples = std::numeric_limits<std::size_t>::max();
+    };
+
     static constexpr int kOutputSampleRate = 16000;
 
     // Opens the container and picks its main audio stream. Throws Error when the file
-    // cannot be opened as media or its audio has no decoder.
+    // cannot be opened as media or its audio has no decoder, RateOutOfRange when the
+    // stream's declared rate is outside the limits.
+    MediaAudioReader(const std::filesystem::path& path, Limits limits);
     explicit MediaAudioReader(const std::filesystem::path& path);
     ~MediaAudioReader();
     MediaAudioReader(const MediaAudioReader&) = delete;
@@ -32,7 +51,8 @@ public:
     double durationSeconds() const;
 
     // Decodes the next packet of the audio stream and appends its samples to `out`.
-    // Returns false once the stream has ended and every held-back sample was appended.
+    // Returns false once the stream has ended and every held-back sample was appended, or
+    // once `out` holds the limit's number of samples (it never holds more).
     // A read or decode error throws Error, also after earlier packets decoded fine.
     bool readNext(std::vector<float>& out);
 

@@ -2,6 +2,7 @@
 
 #include <soxr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -16,14 +17,15 @@ struct SampleRateConverter::Handle {
 
 namespace {
 
-// Output frames asked for per call while draining the filter.
-constexpr std::size_t kDrainBlock = 1024;
+// Output frames made per call into the filter.
+constexpr std::size_t kBlockFrames = 16384;
 
 }  // namespace
 
 SampleRateConverter::SampleRateConverter(double inputRate, double outputRate)
-    : handle_(std::make_unique<Handle>()), ratio_(outputRate / inputRate) {
-    if (!(inputRate > 0) || !(outputRate > 0)) throw Error("sample rates must be positive");
+    : handle_(std::make_unique<Handle>()), block_(kBlockFrames) {
+    const auto usable = [](double rate) { return std::isfinite(rate) && rate > 0; };
+    if (!usable(inputRate) || !usable(outputRate)) throw Error("sample rates must be positive");
     soxr_error_t error = nullptr;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
@@ -33,33 +35,30 @@ SampleRateConverter::SampleRateConverter(double inputRate, double outputRate)
 
 SampleRateConverter::~SampleRateConverter() = default;
 
-void SampleRateConverter::process(std::span<const float> input, std::vector<float>& output) {
+bool SampleRateConverter::process(std::span<const float> input, std::vector<float>& output, std::size_t limit) {
     while (!input.empty()) {
-        // Room for everything this input can yield; the filter may hold some back.
-        const auto room = static_cast<std::size_t>(std::ceil(static_cast<double>(input.size()) * ratio_)) + 64;
-        const std::size_t start = output.size();
-        output.resize(start + room);
+        if (output.size() >= limit) return false;
+        const std::size_t room = std::min(block_.size(), limit - output.size());
         std::size_t used = 0;
         std::size_t made = 0;
-        soxr_error_t error =
-            soxr_process(handle_->soxr, input.data(), input.size(), &used, output.data() + start, room, &made);
-        output.resize(start + made);
+        soxr_error_t error = soxr_process(handle_->soxr, input.data(), input.size(), &used, block_.data(), room, &made);
         if (error) throw Error(std::string("conversion failed: ") + error);
+        output.insert(output.end(), block_.begin(), block_.begin() + static_cast<std::ptrdiff_t>(made));
         if (used == 0 && made == 0) break;
         input = input.subspan(used);
     }
+    return true;
 }
 
-void SampleRateConverter::finish(std::vector<float>& output) {
+bool SampleRateConverter::finish(std::vector<float>& output, std::size_t limit) {
     for (;;) {
-        const std::size_t start = output.size();
-        output.resize(start + kDrainBlock);
+        if (output.size() >= limit) return false;
+        const std::size_t room = std::min(block_.size(), limit - output.size());
         std::size_t made = 0;
-        soxr_error_t error =
-            soxr_process(handle_->soxr, nullptr, 0, nullptr, output.data() + start, kDrainBlock, &made);
-        output.resize(start + made);
+        soxr_error_t error = soxr_process(handle_->soxr, nullptr, 0, nullptr, block_.data(), room, &made);
         if (error) throw Error(std::string("conversion failed: ") + error);
-        if (made == 0) break;
+        output.insert(output.end(), block_.begin(), block_.begin() + static_cast<std::ptrdiff_t>(made));
+        if (made == 0) return true;
     }
 }
 

@@ -22,14 +22,17 @@ namespace pelora {
 
 // Reaches the decoder's individual routes, which callers never see.
 struct AudioDecoderTestAccess {
-    static std::vector<float> fileRoute(const std::filesystem::path& p) {
-        return AudioDecoder::decodeWithAVAudioFile(p, nullptr);
+    static std::vector<float> fileRoute(const std::filesystem::path& p,
+                                        std::size_t maxSamples = AudioDecoder::kMaxOutputSamples) {
+        return AudioDecoder::decodeWithAVAudioFile(p, nullptr, maxSamples);
     }
-    static std::vector<float> mediaRoute(const std::filesystem::path& p) {
-        return AudioDecoder::decodeWithAVAssetReader(p, nullptr);
+    static std::vector<float> mediaRoute(const std::filesystem::path& p,
+                                         std::size_t maxSamples = AudioDecoder::kMaxOutputSamples) {
+        return AudioDecoder::decodeWithAVAssetReader(p, nullptr, maxSamples);
     }
-    static std::vector<float> externalRoute(const std::filesystem::path& p) {
-        return AudioDecoder::decodeWithAfconvert(p, nullptr);
+    static std::vector<float> externalRoute(const std::filesystem::path& p,
+                                            std::size_t maxSamples = AudioDecoder::kMaxOutputSamples) {
+        return AudioDecoder::decodeWithAfconvert(p, nullptr, maxSamples);
     }
 };
 
@@ -304,6 +307,114 @@ TEST_P(UndecodableFile, FailsWithTheFileName) {
 INSTANTIATE_TEST_SUITE_P(Files, UndecodableFile, ::testing::ValuesIn(failureCases));
 
 // ---------------------------------------------------------------------------------------
+// Headers cannot buy memory or time: declared sample rates outside 1 kHz to 768 kHz are
+// refused at once, by every route, however small the file.
+
+void putLE(std::string& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// A 16-bit mono PCM WAV declaring `rate`, holding `frames` frames of a tone.
+std::string pcmWAV(std::uint32_t rate, std::uint32_t frames) {
+    std::string wav = "RIFF";
+    putLE(wav, 36 + 2 * frames, 4);
+    wav += "WAVEfmt ";
+    putLE(wav, 16, 4);
+    putLE(wav, 1, 2);  // PCM
+    putLE(wav, 1, 2);  // one channel
+    putLE(wav, rate, 4);
+    putLE(wav, static_cast<std::uint32_t>(std::uint64_t{rate} * 2), 4);
+    putLE(wav, 2, 2);
+    putLE(wav, 16, 2);
+    wav += "data";
+    putLE(wav, 2 * frames, 4);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        putLE(wav, static_cast<std::uint16_t>(static_cast<std::int16_t>(8000 * std::sin(0.05 * i))), 2);
+    }
+    return wav;
+}
+
+struct RateCase {
+    std::uint32_t rate;
+    bool accepted;
+    const char* what;
+};
+
+std::ostream& operator<<(std::ostream& os, const RateCase& c) { return os << c.rate << " Hz"; }
+
+const RateCase rateCases[] = {
+    {1, false, "1 Hz: 16000 output samples per input frame"},
+    {999, false, "just below the range"},
+    {1000, true, "lowest accepted rate"},
+    {768000, true, "highest accepted rate"},
+    {768001, false, "just above the range"},
+    {1760000000, false, "1.76 GHz: a converter filter of that size"},
+};
+
+class DeclaredRate : public AudioDecoderTest, public ::testing::WithParamInterface<RateCase> {};
+
+TEST_P(DeclaredRate, OutsideTheRangeIsTheDecodingError) {
+    const RateCase& c = GetParam();
+    SCOPED_TRACE(c.what);
+    constexpr std::uint32_t frames = 50000;  // 100 KB
+    const std::string name = "declared_" + std::to_string(c.rate) + ".wav";
+    const fs::path file = scratch_->path() / name;
+    writeFile(file, pcmWAV(c.rate, frames));
+
+    if (c.accepted) {
+        const double expected = frames * (16000.0 / c.rate);
+        EXPECT_NEAR(static_cast<double>(AudioDecoder::decode16kMono(file, nullptr).size()), expected,
+                    0.01 * expected + 64);
+        return;
+    }
+    try {
+        AudioDecoder::decode16kMono(file, nullptr);
+        FAIL() << "decoded " << name;
+    } catch (const PeloraVoiceError& e) {
+        EXPECT_EQ(e.errorCase(), PeloraVoiceError::Case::audioDecodeFailed);
+        EXPECT_EQ(e.payload(), name);
+    }
+    // The container reader refuses it on its own too, should the sound-file reader not know the file.
+    EXPECT_ANY_THROW(AudioDecoderTestAccess::mediaRoute(file));
+    EXPECT_TRUE(leftovers().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, DeclaredRate, ::testing::ValuesIn(rateCases));
+
+// ---------------------------------------------------------------------------------------
+// Every route stops at the output limit, and sets aside no more than it.
+
+struct LimitCase {
+    const char* fixture;
+    std::vector<float> (*route)(const fs::path&, std::size_t);
+    const char* what;
+};
+
+std::ostream& operator<<(std::ostream& os, const LimitCase& c) { return os << c.what; }
+
+const LimitCase limitCases[] = {
+    {"tone16k_mono_f32.wav", &AudioDecoderTestAccess::fileRoute, "sound file, read as it is"},
+    {"speech44k_stereo_s16.wav", &AudioDecoderTestAccess::fileRoute, "sound file, converted"},
+    {"speech.m4a", &AudioDecoderTestAccess::mediaRoute, "container reader"},
+    {"speech.mp3", &AudioDecoderTestAccess::externalRoute, "external converter"},
+};
+
+class OutputLimit : public AudioDecoderTest, public ::testing::WithParamInterface<LimitCase> {};
+
+TEST_P(OutputLimit, DecodingStopsThereWithoutGrowingPastIt) {
+    const LimitCase& c = GetParam();
+    const fs::path file = Fixtures::shared().file(c.fixture);
+    ASSERT_GT(Fixtures::shared().reference(c.fixture).size(), 12000u);
+    constexpr std::size_t limit = 12000;
+    const std::vector<float> samples = c.route(file, limit);
+    EXPECT_EQ(samples.size(), limit);
+    EXPECT_LE(samples.capacity(), limit);
+    EXPECT_TRUE(leftovers().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, OutputLimit, ::testing::ValuesIn(limitCases));
+
+// ---------------------------------------------------------------------------------------
 // The routes one by one.
 
 TEST_F(AudioDecoderTest, SoundFileRouteFailsOnDataDamagedAfterGoodFrames) {
@@ -323,7 +434,7 @@ TEST_F(AudioDecoderTest, RoutesReserveNoMoreThanTheFileCanHold) {
     const fs::path file = Fixtures::shared().file("huge_length_header.flac");
     const double expected = static_cast<double>(Fixtures::shared().reference("huge_length_header.flac").size());
     for (auto route : {&AudioDecoderTestAccess::fileRoute, &AudioDecoderTestAccess::mediaRoute}) {
-        const std::vector<float> samples = route(file);
+        const std::vector<float> samples = route(file, AudioDecoder::kMaxOutputSamples);
         EXPECT_NEAR(static_cast<double>(samples.size()), expected, 800);
         EXPECT_LE(samples.capacity(), capacityBound(file));
     }
