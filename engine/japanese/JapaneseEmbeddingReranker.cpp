@@ -234,11 +234,12 @@ const std::vector<std::string>& JapaneseEmbeddingReranker::kaigyouContextWords()
     return words;
 }
 
-CorrectedText JapaneseEmbeddingReranker::rerank(std::string_view text,
+CorrectedText JapaneseEmbeddingReranker::rerank(std::string_view input,
                                                 const std::vector<TranscribedWord>& eg2HighConfidenceTerms,
                                                 const std::vector<CustomVocabularyEntry>& customVocabulary,
                                                 const std::optional<FocusedTextContext>& focusedContext) const {
-    CorrectedText result{std::string(text), {}};
+    const std::string text = text::repairedUTF8(input);
+    CorrectedText result{text, {}};
     if (text.empty()) return result;
     std::string& current = result.first;
     std::vector<std::string>& annotations = result.second;

@@ -116,16 +116,19 @@ void runStep(std::string& text, std::vector<std::string>& labels, std::string_vi
 
 const std::vector<std::string>& JapaneseInputProcessor::japaneseFillerPatterns() { return fillerPatternSources(); }
 
-std::string JapaneseInputProcessor::removeJapaneseFillers(std::string_view text) {
+std::string JapaneseInputProcessor::removeJapaneseFillers(std::string_view input) {
+    const std::string text = text::repairedUTF8(input);
     return text::trimSpaces(fillerDeletions().apply(text));
 }
 
-std::string JapaneseInputProcessor::repairThinkingPauseSlipsAndStutters(std::string_view text) {
+std::string JapaneseInputProcessor::repairThinkingPauseSlipsAndStutters(std::string_view input) {
+    const std::string text = text::repairedUTF8(input);
     if (text.empty()) return {};
     return thinkingPauseRepairRules().apply(text);
 }
 
-std::string JapaneseInputProcessor::applySpokenToWritten(std::string_view text) {
+std::string JapaneseInputProcessor::applySpokenToWritten(std::string_view input) {
+    const std::string text = text::repairedUTF8(input);
     std::string out(text);
     for (const auto& [spoken, written] : spokenToWrittenReplacements) {
         out = text::replaceAllLiteral(out, spoken, written);
@@ -133,14 +136,16 @@ std::string JapaneseInputProcessor::applySpokenToWritten(std::string_view text) 
     return out;
 }
 
-std::string JapaneseInputProcessor::normalizeWidthAndSpacing(std::string_view text) {
+std::string JapaneseInputProcessor::normalizeWidthAndSpacing(std::string_view input) {
+    const std::string text = text::repairedUTF8(input);
     std::u32string scalars = text::toScalars(text);
     for (char32_t& c : scalars) c = narrowed(c);
     return japaneseLatinSpacingRules().apply(text::fromScalars(scalars));
 }
 
-std::string JapaneseInputProcessor::repairBrokenSentenceCoherence(std::string_view text,
+std::string JapaneseInputProcessor::repairBrokenSentenceCoherence(std::string_view input,
                                                                   JapanesePunctuationDensity density) {
+    const std::string text = text::repairedUTF8(input);
     if (text.empty()) return {};
     const std::string cleaned = repairThinkingPauseSlipsAndStutters(removeJapaneseFillers(text));
     return balancePunctuationRhythm(cleaned, density);
@@ -149,7 +154,7 @@ std::string JapaneseInputProcessor::repairBrokenSentenceCoherence(std::string_vi
 CorrectedText JapaneseInputProcessor::process(std::string_view input, const JapaneseInputOptions& options,
                                               int /*pauseCount*/) const {
     if (input.empty()) return {};
-    std::string text(input);
+    std::string text = text::repairedUTF8(input);
     std::vector<std::string> labels;
 
     if (options.removeFillers) {

@@ -330,8 +330,9 @@ bool shouldKeepComma(std::string_view before, std::string_view piece, std::strin
 
 }  // namespace japanese_punctuation
 
-std::string JapaneseInputProcessor::applyAutoPunctuation(std::string_view text, int /*pauseCount*/,
+std::string JapaneseInputProcessor::applyAutoPunctuation(std::string_view input, int /*pauseCount*/,
                                                          JapanesePunctuationDensity density) {
+    const std::string text = text::repairedUTF8(input);
     const std::vector<std::string> lines = japanese_text::splitLines(balancePunctuationRhythm(text, density));
     std::vector<std::string> punctuated;
     punctuated.reserve(lines.size());
@@ -341,7 +342,8 @@ std::string JapaneseInputProcessor::applyAutoPunctuation(std::string_view text, 
     return japanese_text::joinLines(punctuated);
 }
 
-std::string JapaneseInputProcessor::balancePunctuationRhythm(std::string_view text, JapanesePunctuationDensity density) {
+std::string JapaneseInputProcessor::balancePunctuationRhythm(std::string_view input, JapanesePunctuationDensity density) {
+    const std::string text = text::repairedUTF8(input);
     if (text.empty()) return {};
     std::vector<std::string> lines = japanese_text::splitLines(text);
     for (std::string& line : lines) {
@@ -351,7 +353,8 @@ std::string JapaneseInputProcessor::balancePunctuationRhythm(std::string_view te
     return japanese_text::joinLines(lines);
 }
 
-std::string JapaneseInputProcessor::applyPunctuationStyle(std::string_view text, JapanesePunctuationStyle style) {
+std::string JapaneseInputProcessor::applyPunctuationStyle(std::string_view input, JapanesePunctuationStyle style) {
+    const std::string text = text::repairedUTF8(input);
     switch (style) {
     case JapanesePunctuationStyle::standard: return std::string(text);
     case JapanesePunctuationStyle::academic:

@@ -145,7 +145,8 @@ bool JapaneseInputProcessor::isBusinessKaigyouContext(std::string_view text) {
     return false;
 }
 
-std::string JapaneseInputProcessor::applyVoiceCommands(std::string_view input) {
+std::string JapaneseInputProcessor::applyVoiceCommands(std::string_view rawInput) {
+    const std::string input = text::repairedUTF8(rawInput);
     const std::string core = text::trimScalars(input, U" \t。、，．.!?\n");
     if (isOneOf(core, lineBreakCommandWords)) return "\n";
     if (isOneOf(core, paragraphCommandWords)) return "\n\n";

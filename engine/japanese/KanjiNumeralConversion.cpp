@@ -141,7 +141,7 @@ std::string JapaneseInputProcessor::normalizeKanjiNumbers(std::string_view input
                                       ")|(?<![\\d〇零一二三四五六七八九十百千万億])([〇零一二三四五六七八九十百千万億]{2,})");
     static const Regex percent(R"((\d+(?:\.\d+)?)\s*パーセント)");
 
-    std::string out(input);
+    std::string out = text::repairedUTF8(input);
     std::vector<std::pair<std::string, std::string_view>> hidden;
     for (std::size_t i = 0; i < protectedNumberIdioms.size(); ++i) {
         const std::string_view idiom = protectedNumberIdioms[i];

@@ -280,10 +280,11 @@ std::vector<MirkSpanSuspicion> MirkContextualAutoReplacer::detectLocalSuspicious
 }
 
 MirkContextualAutoReplacer::Replacement MirkContextualAutoReplacer::autoReplaceHighConfidence(
-    std::string_view text, std::string_view /*rawText*/, const std::vector<EG2Term>& eg2Terms,
+    std::string_view input, std::string_view /*rawText*/, const std::vector<EG2Term>& eg2Terms,
     const std::vector<CustomVocabularyEntry>& customVocabulary,
     const std::optional<FocusedTextContext>& focusedContext, bool enableMirkNetwork,
     const JapaneseInputOptions& options, std::stop_token stop) const {
+    const std::string text = text::repairedUTF8(input);
     std::vector<std::string> keptTerms;
     for (const EG2Term& term : eg2Terms)
         if (term.similarity >= minimumEG2Similarity) keptTerms.push_back(term.term);
@@ -313,9 +314,10 @@ MirkContextualAutoReplacer::Replacement MirkContextualAutoReplacer::autoReplaceH
 }
 
 MirkAutoReplacementResult MirkContextualAutoReplacer::autoReplaceHighConfidence(
-    std::string_view text, const std::optional<FocusedTextContext>& context, double minConfidence,
+    std::string_view input, const std::optional<FocusedTextContext>& context, double minConfidence,
     bool allowNetworkMirk, bool allowOnDeviceLLM, int timeoutMs, const JapaneseInputOptions& options,
     std::stop_token stop) const {
+    const std::string text = text::repairedUTF8(input);
     if (text.empty() || stop.stop_requested())
         return MirkAutoReplacementResult{std::string(text), std::string(text), {}, std::nullopt};
 

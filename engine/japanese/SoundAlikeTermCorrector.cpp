@@ -186,9 +186,10 @@ std::vector<SoundAlikeTermCorrector::CandidateTerm> SoundAlikeTermCorrector::bui
 }
 
 SoundAlikeTermCorrector::Correction SoundAlikeTermCorrector::correct(
-    std::string_view text, const std::vector<CustomVocabularyEntry>& customVocabulary,
+    std::string_view input, const std::vector<CustomVocabularyEntry>& customVocabulary,
     const std::vector<std::string>& eg2HighConfidenceTerms, const std::vector<std::string>& focusedContextTerms) {
-    Correction result{std::string(text), {}};
+    const std::string text = text::repairedUTF8(input);
+    Correction result{text, {}};
     if (text.empty()) return result;
     const std::vector<CandidateTerm> candidates =
         buildCandidates(customVocabulary, eg2HighConfidenceTerms, focusedContextTerms);

@@ -266,7 +266,8 @@ std::pair<double, float> interpolatedTime(double fraction, const std::vector<Tim
 }
 
 std::vector<std::string> tokenizeBunsetsu(std::string_view input) {
-    const std::string text = text::trimWhitespaceAndNewlines(text::replaceAllLiteral(input, "\r\n", "\n"));
+    const std::string text =
+        text::trimWhitespaceAndNewlines(text::replaceAllLiteral(text::repairedUTF8(input), "\r\n", "\n"));
     if (text.empty()) return {};
     const std::vector<text::TextRange> ranges = text::wordRanges(text, "ja");
     if (ranges.empty()) return {text};
@@ -308,7 +309,7 @@ std::vector<std::string> tokenizeBunsetsu(std::string_view input) {
 std::vector<TranscribedWord> segment(std::string_view finalText, const std::vector<TranscribedWord>& rawSegments,
                                      const std::vector<double>& pauseTimestamps, double totalDuration,
                                      std::string_view source) {
-    const std::string text = text::trimWhitespaceAndNewlines(finalText);
+    const std::string text = text::trimWhitespaceAndNewlines(text::repairedUTF8(finalText));
     if (text.empty()) return {};
     const std::vector<std::string> phrases = tokenizeBunsetsu(text);
     if (phrases.empty()) return {};

@@ -109,7 +109,7 @@ std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
     if (!matcher) return std::nullopt;
     UErrorCode status = U_ZERO_ERROR;
     if (!matcher->find(status) || U_FAILURE(status)) return std::nullopt;
-    return readMatch(*matcher, input, internal::utf8OffsetsByUTF16Index(input));
+    return readMatch(*matcher, input, internal::utf8OffsetsByUTF16Index(input, text));
 }
 
 std::vector<RegexMatch> Regex::allMatches(std::string_view text) const {
@@ -122,7 +122,7 @@ std::vector<RegexMatch> Regex::allMatches(std::string_view text) const {
     std::vector<std::size_t> utf8At;
     UErrorCode status = U_ZERO_ERROR;
     while (matcher->find(status) && U_SUCCESS(status)) {
-        if (utf8At.empty()) utf8At = internal::utf8OffsetsByUTF16Index(input);
+        if (utf8At.empty()) utf8At = internal::utf8OffsetsByUTF16Index(input, text);
         matches.push_back(readMatch(*matcher, input, utf8At));
     }
     return matches;

@@ -37,8 +37,8 @@ struct TextRange {
 
 // One capture group of a match. Ranges index the input text: `utf8` in bytes (ready
 // for std::string::replace), `utf16` in UTF-16 code units (for positions exchanged with
-// other applications). For input that is not valid UTF-8 the ranges index the text
-// after each bad sequence became U+FFFD.
+// other applications). For input that is not valid UTF-8 the `utf8` ranges still index
+// the input's own bytes (a bad sequence is one U+FFFD in `text` and in `utf16`).
 struct RegexGroup {
     bool matched = false;  // false for an optional group that took no part in the match
     std::string text;

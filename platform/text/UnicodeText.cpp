@@ -105,16 +105,19 @@ std::vector<std::string> graphemes(std::string_view s) {
 
 std::size_t utf16Length(std::string_view s) { return static_cast<std::size_t>(fromUTF8(s).length()); }
 
-bool isValidUTF8(std::string_view s) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
-    const auto length = static_cast<int32_t>(s.size());
-    if (static_cast<std::size_t>(length) != s.size()) return false;
-    for (int32_t i = 0; i < length;) {
-        UChar32 c;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0) return false;
-    }
-    return true;
+bool isValidUTF8(std::string_view s) { return internal::isWellFormedUTF8(s); }
+
+std::string repairedUTF8(std::string_view s) {
+    if (internal::isWellFormedUTF8(s)) return std::string(s);
+    std::string out;
+    out.reserve(s.size() + 8);
+    internal::forEachScalar(s, [&out](std::size_t, UChar32 c) {
+        char bytes[U8_MAX_LENGTH];
+        int32_t length = 0;
+        U8_APPEND_UNSAFE(bytes, length, c);
+        out.append(bytes, static_cast<std::size_t>(length));
+    });
+    return out;
 }
 
 std::u32string toScalars(std::string_view s) {

@@ -29,8 +29,11 @@ std::size_t utf16Length(std::string_view s);
 
 // True when `s` is well-formed UTF-8 (no stray bytes, overlong forms or surrogates).
 bool isValidUTF8(std::string_view s);
+// `s` itself when it is well-formed; otherwise a copy in which each ill-formed sequence is
+// one U+FFFD, as every operation of this layer reads such text.
+std::string repairedUTF8(std::string_view s);
 
-// Unicode scalars. Bad UTF-8 sequences decode as U+FFFD.
+// Unicode scalars. Bad UTF-8 sequences decode as U+FFFD (the same scalars as repairedUTF8).
 std::u32string toScalars(std::string_view s);
 std::string fromScalars(std::u32string_view scalars);
 

@@ -21,7 +21,7 @@ std::vector<TextRange> wordRanges(std::string_view text, std::string_view locale
     if (U_FAILURE(status) || !words) return ranges;
     // The iterator reads `input` in place; `input` outlives it in this scope.
     words->setText(input);
-    const std::vector<std::size_t> utf8At = internal::utf8OffsetsByUTF16Index(input);
+    const std::vector<std::size_t> utf8At = internal::utf8OffsetsByUTF16Index(input, text);
     int32_t start = words->first();
     for (int32_t end = words->next(); end != icu::BreakIterator::DONE; start = end, end = words->next()) {
         // Statuses below UBRK_WORD_NONE_LIMIT mark spaces, punctuation and symbols.

@@ -108,6 +108,40 @@ TEST(Regex, MatchesReportGroupsWithUTF8AndUTF16Ranges) {
     EXPECT_TRUE(regex.allMatches("").empty());
 }
 
+TEST(Regex, RangesIndexTheBytesOfTextThatIsNotValidUTF8) {
+    // Each bad sequence is one U+FFFD to the pattern, but the byte ranges stay those of
+    // the input, so cutting the input at them never lands inside a neighbour.
+    struct Case {
+        std::string text;
+        std::vector<TextRange> utf8;
+        std::vector<TextRange> utf16;
+    };
+    const Case cases[] = {
+        {"今日は\xFF\xFEです三", {{17, 20}}, {{7, 8}}},
+        {"\xED\xA0\x80三まる三", {{3, 6}, {12, 15}}, {{3, 4}, {6, 7}}},
+        {"\xC0\xAF三\x8C三", {{2, 5}, {6, 9}}, {{2, 3}, {4, 5}}},
+        {"\xF0\x9F\x98三😀三", {{3, 6}, {10, 13}}, {{1, 2}, {4, 5}}},  // a cut-short 4-byte sequence
+    };
+    const Regex kanjiThree("三");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<TextRange> utf8;
+        std::vector<TextRange> utf16;
+        for (const RegexMatch& match : kanjiThree.allMatches(c.text)) {
+            utf8.push_back(match.utf8Range());
+            utf16.push_back(match.utf16Range());
+            EXPECT_EQ(c.text.substr(match.utf8Range().begin, match.utf8Range().length()), "三");
+        }
+        EXPECT_EQ(utf8, c.utf8);
+        EXPECT_EQ(utf16, c.utf16);
+        const auto first = kanjiThree.firstMatch(c.text);
+        ASSERT_TRUE(first.has_value());
+        EXPECT_EQ(first->utf8Range(), c.utf8.front());
+    }
+    // Replacements read the text as its repaired copy.
+    EXPECT_EQ(kanjiThree.replaceAll("\xFF三\xE6\x97", "3"), "\uFFFD3\uFFFD");
+}
+
 TEST(Regex, WordBoundariesAndWholeTextMatching) {
     const Regex term("\\b[A-Za-z][A-Za-z0-9_.\\-+]{2,34}\\b");
     std::vector<std::string> found;

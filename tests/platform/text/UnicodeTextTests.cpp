@@ -138,6 +138,30 @@ TEST(UnicodeText, RecognisesWellFormedUTF8) {
     for (const auto& c : cases) EXPECT_EQ(isValidUTF8(c.bytes), c.valid) << "[" << c.bytes << "]";
 }
 
+TEST(UnicodeText, RepairReplacesEachBadSequenceByOneReplacementCharacter) {
+    struct Case {
+        std::string bytes;
+        std::string repaired;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"日本😀", "日本😀"},
+        {"今日は\xFF\xFEです", "今日は\uFFFD\uFFFDです"},
+        {"\xED\xA0\x80まる", "\uFFFD\uFFFD\uFFFDまる"},  // an encoded surrogate: three bad bytes
+        {"\xC0\xAF二", "\uFFFD\uFFFD二"},                  // overlong "/"
+        {"\x8C三", "\uFFFD三"},                              // a stray continuation byte
+        {"あ\xE6\x97", "あ\uFFFD"},                         // cut short: one sequence
+        {"\xF0\x9F\x98あ", "\uFFFDあ"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        const std::string repaired = repairedUTF8(c.bytes);
+        EXPECT_EQ(repaired, c.repaired);
+        EXPECT_TRUE(isValidUTF8(repaired));
+        EXPECT_EQ(toScalars(c.bytes), toScalars(repaired));
+    }
+}
+
 TEST(UnicodeText, CaseAndNormalisation) {
     EXPECT_TRUE(canonicallyEqual("が", "か\u3099"));
     EXPECT_FALSE(canonicallyEqual("が", "か"));

@@ -43,6 +43,23 @@ TEST(WordBreaksTest, RangesAreByteOffsetsInOrder) {
     EXPECT_EQ(ranges[2], (TextRange{11, 17}));
 }
 
+TEST(WordBreaksTest, RangesIndexTheBytesOfTextThatIsNotValidUTF8) {
+    const std::string texts[] = {"今日は\xFF\xFEです", "\xED\xA0\x80まる", "\xC0\xAF二十三人", "\x8C三三",
+                                 "\xFF\xFF\xFFあい三円です"};
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        std::size_t previousEnd = 0;
+        for (const TextRange& range : wordRanges(text, "ja")) {
+            EXPECT_LE(previousEnd, range.begin);
+            EXPECT_LT(range.begin, range.end);
+            ASSERT_LE(range.end, text.size());
+            previousEnd = range.end;
+        }
+        // The last word ends where the text does: no range was shifted by the repair.
+        EXPECT_EQ(previousEnd, text.size());
+    }
+}
+
 TEST(ScalarPropertiesTest, DecimalNumbersAndAlphanumerics) {
     struct Case {
         char32_t c;
