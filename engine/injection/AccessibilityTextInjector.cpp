@@ -7,8 +7,10 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/injection/AccessibilityDesktopAccess.h"
 #include "engine/injection/AccessibleTextValue.h"
 #include "engine/injection/MenuKeyBinding.h"
+#include "engine/injection/TextInjectionError.h"
 #include "platform/accessibility/AccessibilityDesktop.h"
 #include "platform/accessibility/Utf16.h"
 #include "platform/text/UnicodeText.h"
@@ -26,11 +28,7 @@ std::shared_ptr<AccessibilityDesktop>& desktopForTesting() {
     return desktop;
 }
 
-AccessibilityDesktop& desktop() {
-    if (auto& testing = desktopForTesting()) return *testing;
-    static const auto real = accessibility::atspiDesktop();
-    return *real;
-}
+AccessibilityDesktop& desktop() { return injectionAccessibilityDesktop(); }
 
 // The menu search stops here: a cyclic or huge tree must not hang the caller.
 constexpr int menuSearchNodeLimit = 4000;
@@ -57,7 +55,77 @@ std::unique_ptr<TextElement> focusedElement(std::optional<std::int32_t> targetPI
     return element;
 }
 
+// A focused element's value read range by range. A field that shows only its
+// placeholder reads as empty.
+class ElementTextValue final : public AccessibleTextValue {
+public:
+    ElementTextValue(TextElement& element, std::int64_t length, bool showsPlaceholder)
+        : element_(element), length_(showsPlaceholder ? 0 : length) {}
+    std::int64_t length() const override { return length_; }
+    std::optional<std::u16string> slice(std::int64_t a, std::int64_t b) override {
+        if (length_ == 0) return std::u16string();
+        return element_.text(std::clamp<std::int64_t>(a, 0, length_), std::clamp<std::int64_t>(b, 0, length_));
+    }
+
+private:
+    TextElement& element_;
+    std::int64_t length_;
+};
+
+bool showsOnlyPlaceholder(TextElement& element, std::int64_t length) {
+    const auto placeholder = element.placeholder();
+    if (!placeholder || placeholder->empty()) return false;
+    const auto units = accessibility::toUtf16(*placeholder);
+    if (static_cast<std::int64_t>(units.size()) != length) return false;
+    return element.text(0, length) == units;
+}
+
+std::optional<TextSelectionRange> selectionOf(TextElement& element) {
+    const auto range = element.selection();
+    if (!range) return std::nullopt;
+    return TextSelectionRange{range->location, range->length};
+}
+
+bool hasLineFeed(std::string_view text) { return text.find('\n') != std::string_view::npos; }
+
+// Replaces units start..end (holding `old`) by `replacement`, and tells whether the field
+// took it. Only that range is touched, so the rest of a rich-text field keeps its
+// formatting. When the new text does not arrive, the old text is put back.
+bool replaceRange(TextElement& element, std::int64_t length, std::int64_t start, std::int64_t end,
+                  const std::u16string& old, const std::u16string& replacement) {
+    if (end > start && !element.deleteText(start, end)) return false;
+    if (!element.insertText(start, replacement)) {
+        const auto now = element.length();
+        if (end > start && now && *now == length - (end - start)) element.insertText(start, old);
+        return false;
+    }
+    if (replacement == old) return true;
+    // Read back. An unreadable field is taken at its word; one that reads as before did
+    // not take the write; one that lost the old text without getting the new one gets the
+    // old text back (some toolkits answer success for an insertion they dropped).
+    const auto newLength = element.length();
+    if (!newLength) return true;
+    const auto replaced = end - start;
+    const auto inserted = static_cast<std::int64_t>(replacement.size());
+    if (*newLength == length) {
+        if (replaced != inserted) return false;
+        const auto now = element.text(start, end);
+        return !(now && *now == old);
+    }
+    if (*newLength == length - replaced) {
+        if (!old.empty()) element.insertText(start, old);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+accessibility::AccessibilityDesktop& injectionAccessibilityDesktop() {
+    if (auto& testing = desktopForTesting()) return *testing;
+    static const auto real = accessibility::atspiDesktop();
+    return *real;
+}
 
 bool AccessibilityTextInjector::isAccessibilityTrusted() { return desktop().isTrusted(); }
 
@@ -98,6 +166,85 @@ bool AccessibilityTextInjector::shouldSuppressAdjacentDuplicate(std::u16string_v
 }
 
 bool AccessibilityTextInjector::hasActiveMarkedText(std::optional<std::int32_t>) { return false; }
+
+void AccessibilityTextInjector::injectDirectAX(std::string_view text, std::optional<std::int32_t> targetPID,
+                                               bool allowDuplicates) {
+    if (!desktop().isTrusted()) throw TextInjectionError::accessibilityNotEnabled();
+    // Multi-line text is never inserted this way.
+    if (hasLineFeed(text)) throw TextInjectionError::noActiveTextField();
+    auto element = focusedElement(targetPID);
+    if (!element || !element->isEditable()) throw TextInjectionError::noActiveTextField();
+    const auto length = element->length();
+    if (!length) throw TextInjectionError::noActiveTextField();
+    const bool placeholderOnly = *length > 0 && showsOnlyPlaceholder(*element, *length);
+    ElementTextValue value(*element, *length, placeholderOnly);
+    const auto range = selectionOf(*element);
+    const auto units = accessibility::toUtf16(text);
+    if (!allowDuplicates && adjacentDuplicate(value, range, units)) throw TextInjectionError::duplicateSuppressed();
+    // Never into a non-empty field whose caret is unknown, or at offset 0 with nothing
+    // selected.
+    if (value.length() > 0 && (!range || (range->location == 0 && range->length == 0)))
+        throw TextInjectionError::noActiveTextField();
+    auto [start, end] = insertionBounds(value, range);
+    if (placeholderOnly) {
+        start = 0;
+        end = *length;
+    }
+    std::u16string old;
+    if (end > start) {
+        auto read = element->text(start, end);
+        if (!read) throw TextInjectionError::noActiveTextField();
+        old = std::move(*read);
+    }
+    if (!replaceRange(*element, *length, start, end, old, units)) throw TextInjectionError::noActiveTextField();
+    element->setCaret(start + static_cast<std::int64_t>(units.size()));
+}
+
+bool AccessibilityTextInjector::canSafelyReplaceViaKeyboard(std::string_view originalInsertedText,
+                                                            std::int32_t targetPID) {
+    if (!desktop().isTrusted()) return false;
+    if (originalInsertedText.empty() || hasLineFeed(originalInsertedText)) return false;
+    auto element = focusedElement(targetPID);
+    if (!element || hasActiveMarkedText(targetPID)) return false;
+    const auto length = element->length();
+    if (!length || *length == 0) return false;
+    const auto range = selectionOf(*element);
+    if (!range || range->length != 0) return false;
+    const auto original = accessibility::toUtf16(originalInsertedText);
+    const auto caret = range->location;
+    const auto n = static_cast<std::int64_t>(original.size());
+    if (caret < n || caret > *length) return false;
+    ElementTextValue value(*element, *length, false);
+    const auto before = value.slice(scalarSafeOffset(value, caret - n), scalarSafeOffset(value, caret));
+    return before && canonicallyEqualUnits(*before, original);
+}
+
+bool AccessibilityTextInjector::replaceRecentlyInsertedAX(std::string_view originalInsertedText,
+                                                          std::string_view correctedFullText,
+                                                          std::optional<std::int32_t> targetPID) {
+    if (!desktop().isTrusted()) return false;
+    if (originalInsertedText.empty() || originalInsertedText == correctedFullText) return false;
+    if (hasLineFeed(originalInsertedText) || hasLineFeed(correctedFullText)) return false;
+    auto element = focusedElement(targetPID);
+    if (!element || hasActiveMarkedText(targetPID) || !element->isEditable()) return false;
+    const auto length = element->length();
+    if (!length || *length == 0) return false;
+    const auto range = selectionOf(*element);
+    if (!range || range->length != 0) return false;
+    const auto original = accessibility::toUtf16(originalInsertedText);
+    const auto corrected = accessibility::toUtf16(correctedFullText);
+    const auto caret = range->location;
+    const auto n = static_cast<std::int64_t>(original.size());
+    if (*length < n || *length < caret || caret < n) return false;
+    ElementTextValue value(*element, *length, false);
+    const auto start = scalarSafeOffset(value, caret - n);
+    const auto end = scalarSafeOffset(value, caret);
+    const auto before = value.slice(start, end);
+    if (!before || !canonicallyEqualUnits(*before, original)) return false;
+    if (!replaceRange(*element, *length, start, end, *before, corrected)) return false;
+    element->setCaret(start + static_cast<std::int64_t>(corrected.size()));
+    return true;
+}
 
 std::optional<ScreenRect> AccessibilityTextInjector::getCaretBounds(std::optional<std::int32_t> targetPID) {
     auto element = focusedElement(targetPID);

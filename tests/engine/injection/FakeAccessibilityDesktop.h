@@ -20,7 +20,7 @@ struct FakeField {
     bool editable = true;
     bool password = false;
     bool acceptsWrites = true;      // false: writes answer success and change nothing
-    bool insertFails = false;       // insertText answers false
+    bool insertFails = false;       // the next insertText answers false (once)
     bool readBackFails = false;     // reads fail once anything was written
     std::map<std::int64_t, accessibility::ScreenBox> characterBoxes;
     std::optional<accessibility::ScreenBox> frameBox;
@@ -57,7 +57,10 @@ public:
     }
     bool insertText(std::int64_t at, std::u16string_view t) override {
         ++f_->writes;
-        if (f_->insertFails) return false;
+        if (f_->insertFails) {
+            f_->insertFails = false;
+            return false;
+        }
         if (!f_->acceptsWrites) return true;
         f_->value.insert(static_cast<std::size_t>(at), t);
         return true;
