@@ -1,0 +1,3 @@
+set(PELORA_DESKTOP_TEST ON)
+pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2)
+target_link_libraries(${PELORA_TEST_TARGET} PRIVATE PkgConfig::ATSPI)
