@@ -1,8 +1,5 @@
 #include "PeloraVoiceApp/system/ActiveApplicationTracker.h"
 
-#include <unistd.h>
-
-#include "PeloraVoiceApp/AppIdentity.h"
 #include "PeloraVoiceApp/QtMainThreadScheduler.h"
 #include "PeloraVoiceApp/system/OwnTextView.h"
 
@@ -10,10 +7,6 @@ namespace {
 
 QVariant valueOf(const std::optional<pelora::ActiveApplicationSnapshot>& snapshot) {
     return snapshot ? QVariant::fromValue(*snapshot) : QVariant();
-}
-
-bool equalIgnoringCase(const std::string& a, const std::string& b) {
-    return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
 }
 
 }  // namespace
@@ -77,10 +70,7 @@ void ActiveApplicationTracker::refreshCurrentFrontmost() {
 }
 
 bool ActiveApplicationTracker::isSelfApplication(const std::optional<Snapshot>& snapshot) {
-    if (!snapshot) return false;
-    if (snapshot->processIdentifier == static_cast<std::int32_t>(getpid())) return true;
-    return snapshot->bundleIdentifier &&
-           equalIgnoringCase(*snapshot->bundleIdentifier, std::string(AppIdentity::bundleIdentifier));
+    return ::isSelfApplication(snapshot);
 }
 
 std::optional<ActiveApplicationTracker::Snapshot> ActiveApplicationTracker::captureTargetForRecordingStart(

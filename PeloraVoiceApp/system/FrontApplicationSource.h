@@ -27,6 +27,10 @@ public:
     virtual bool isTerminated(std::int32_t processIdentifier) = 0;
 };
 
+// True for this process, or for an application whose bundle identifier is this
+// application's own in any letter case.
+bool isSelfApplication(const std::optional<pelora::ActiveApplicationSnapshot>& snapshot);
+
 // The X11 desktop's front application (EWMH active window, X-Resource process ids), its
 // identity turned into a bundle identifier by the injection records' resolver.
 std::unique_ptr<FrontApplicationSource> makeX11FrontApplicationSource();
