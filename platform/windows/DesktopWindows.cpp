@@ -486,6 +486,19 @@ bool DesktopWindows::activateProcess(pid_t processIdentifier) {
             }
         }
     }
+    if (!target) {
+        // No window manager keeps a list: the root's children, topmost first.
+        Window rootReturn = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (XQueryTree(d, root, &rootReturn, &parent, &children, &count)) {
+            std::unique_ptr<Window, XFreeDeleter> owned(children);
+            for (unsigned int i = count; i-- > 0 && !target;) {
+                Window client = clientWindowOf(d, children[i]);
+                if (isMappedClientOf(children[i])) target = children[i];
+                else if (client != children[i] && isMappedClientOf(client)) target = client;
+            }
+        }
+    }
     if (!target) return false;
 
     if (hasWindowManager(d)) {
