@@ -48,6 +48,7 @@ ChildProcess::ChildProcess(const Options& options) {
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     const std::string logPath = options.log.string();
+    const std::string outputPath = options.output.string();
     const std::string workingDirectory = options.workingDirectory.string();
 
     int errorPipe[2];
@@ -76,6 +77,10 @@ ChildProcess::ChildProcess(const Options& options) {
                 dup2(log, STDOUT_FILENO);
                 dup2(log, STDERR_FILENO);
             }
+        }
+        if (!outputPath.empty()) {
+            const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (out >= 0) dup2(out, STDOUT_FILENO);
         }
         int errorFd = errorPipe[1];
         if (errorFd == 3) errorFd = fcntl(3, F_DUPFD_CLOEXEC, 10);

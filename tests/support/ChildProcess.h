@@ -22,6 +22,8 @@ public:
         std::map<std::string, std::optional<std::string>> environment = {};
         // Standard output and error go here (appended); empty: inherited.
         std::filesystem::path log = {};
+        // When set, standard output goes here instead (appended).
+        std::filesystem::path output = {};
         // Given to the program as file descriptor 3 (for -displayfd, --print-address).
         int passedDescriptor = -1;
         std::filesystem::path workingDirectory = {};

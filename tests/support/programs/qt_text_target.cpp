@@ -1,0 +1,251 @@
+// pelora-qt-target: a Qt 6 Widgets window that GUI tests put text into.
+//
+// Fields (object names): "line" (QLineEdit with a placeholder), "rich" (QTextEdit holding
+// a bold word), "readonly" (read-only QLineEdit), "secret" (password QLineEdit).
+// Menu bar: an Edit menu holding, in order, a disabled "Paste" on Ctrl+V, "Paste and
+// Match Style" on Ctrl+Shift+V, a submenu "Transform", then the enabled "Paste" on
+// Ctrl+V; an item that is triggered pastes the clipboard into the focused field and is
+// recorded. The state of every field is written as JSON to --state-file after each
+// change and printed on standard output on exit (closing the window, SIGTERM or SIGINT).
+//
+// Options:
+//   --window-title TEXT     window title (default "Pelora Qt Target"; Qt itself takes --title)
+//   --focus FIELD           line | rich | readonly | secret (default line)
+//   --line TEXT             initial text of "line"
+//   --rich-html HTML        initial content of "rich" (default: plain, a bold word, plain)
+//   --placeholder TEXT      placeholder of "line" (default "ここに入力")
+//   --cursor N              caret of the focused field, in UTF-16 units (default: end)
+//   --select START:END      selection of the focused field, in UTF-16 units
+//   --edit-menu TITLE       title of the Edit menu (default "Edit")
+//   --no-menu-bar           no menu bar at all
+//   --no-enabled-paste      leave the enabled Ctrl+V item out
+//   --extra-menu-items N    N more plain items at the top of the Edit menu
+//   --state-file PATH       where the JSON state goes
+// The WM_CLASS follows the program's name: start it through a symlink to be another application.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSaveFile>
+#include <QSocketNotifier>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(signalPipe[1], &byte, 1);
+}
+
+QString option(const QStringList& args, const QString& name, const QString& fallback = {}) {
+    const int i = args.indexOf(name);
+    return i >= 0 && i + 1 < args.size() ? args.at(i + 1) : fallback;
+}
+
+class TargetWindow : public QMainWindow {
+public:
+    explicit TargetWindow(const QStringList& args) {
+        statePath_ = option(args, "--state-file");
+        setWindowTitle(option(args, "--window-title", "Pelora Qt Target"));
+
+        auto* central = new QWidget(this);
+        auto* layout = new QVBoxLayout(central);
+        line_ = new QLineEdit(central);
+        line_->setObjectName("line");
+        line_->setAccessibleName("line");
+        line_->setPlaceholderText(option(args, "--placeholder", QStringLiteral("ここに入力")));
+        line_->setText(option(args, "--line"));
+        rich_ = new QTextEdit(central);
+        rich_->setObjectName("rich");
+        rich_->setAccessibleName("rich");
+        rich_->setHtml(option(args, "--rich-html", "plain <b>bold</b> tail"));
+        readOnly_ = new QLineEdit(central);
+        readOnly_->setObjectName("readonly");
+        readOnly_->setAccessibleName("readonly");
+        readOnly_->setText(QStringLiteral("読み取り専用"));
+        readOnly_->setReadOnly(true);
+        secret_ = new QLineEdit(central);
+        secret_->setObjectName("secret");
+        secret_->setAccessibleName("secret");
+        secret_->setEchoMode(QLineEdit::Password);
+        secret_->setText("hunter2");
+        for (QWidget* w : {static_cast<QWidget*>(line_), static_cast<QWidget*>(rich_),
+                           static_cast<QWidget*>(readOnly_), static_cast<QWidget*>(secret_)}) {
+            layout->addWidget(w);
+        }
+        setCentralWidget(central);
+        resize(640, 420);
+
+        if (!args.contains("--no-menu-bar")) buildMenus(args);
+
+        for (QLineEdit* edit : {line_, readOnly_, secret_}) {
+            connect(edit, &QLineEdit::textChanged, this, [this] { writeState(); });
+            connect(edit, &QLineEdit::cursorPositionChanged, this, [this] { writeState(); });
+            connect(edit, &QLineEdit::selectionChanged, this, [this] { writeState(); });
+        }
+        connect(rich_, &QTextEdit::textChanged, this, [this] { writeState(); });
+        connect(rich_, &QTextEdit::cursorPositionChanged, this, [this] { writeState(); });
+        connect(qApp, &QApplication::focusChanged, this, [this] { writeState(); });
+
+        placeCaret(args);
+    }
+
+    QJsonObject state() const {
+        QJsonObject s;
+        s["title"] = windowTitle();
+        s["line"] = line_->text();
+        s["lineCursor"] = line_->cursorPosition();
+        s["lineSelection"] = line_->selectedText();
+        s["rich"] = rich_->toPlainText();
+        s["richCursor"] = rich_->textCursor().position();
+        s["richSelection"] = rich_->textCursor().selectedText();
+        s["bold"] = boldRuns();
+        s["readonly"] = readOnly_->text();
+        s["secret"] = secret_->text();
+        QWidget* focused = QApplication::focusWidget();
+        s["focus"] = focused ? focused->objectName() : QString();
+        s["triggered"] = triggered_;
+        return s;
+    }
+
+    void writeState() const {
+        if (statePath_.isEmpty()) return;
+        QSaveFile file(statePath_);
+        if (!file.open(QIODevice::WriteOnly)) return;
+        file.write(QJsonDocument(state()).toJson(QJsonDocument::Compact));
+        file.commit();
+    }
+
+private:
+    void buildMenus(const QStringList& args) {
+        QMenu* edit = menuBar()->addMenu(option(args, "--edit-menu", "Edit"));
+        const int extra = option(args, "--extra-menu-items", "0").toInt();
+        for (int i = 0; i < extra; ++i) edit->addAction(QString("Item %1").arg(i + 1));
+
+        QAction* disabled = edit->addAction("Paste");
+        disabled->setObjectName("disabledPaste");
+        disabled->setShortcut(QKeySequence("Ctrl+V"));
+        disabled->setEnabled(false);
+        track(disabled, "disabledPaste");
+
+        QAction* matchStyle = edit->addAction("Paste and Match Style");
+        matchStyle->setShortcut(QKeySequence("Ctrl+Shift+V"));
+        track(matchStyle, "pasteAndMatchStyle");
+
+        QMenu* transform = edit->addMenu("Transform");
+        track(transform->addAction("Make Upper Case"), "makeUpperCase");
+        track(transform->addAction("Make Lower Case"), "makeLowerCase");
+
+        if (!args.contains("--no-enabled-paste")) {
+            QAction* paste = edit->addAction("Paste");
+            paste->setObjectName("paste");
+            paste->setShortcut(QKeySequence("Ctrl+V"));
+            track(paste, "paste");
+        }
+        QMenu* view = menuBar()->addMenu("View");
+        track(view->addAction("Zoom In"), "zoomIn");
+    }
+
+    // A triggered item is recorded; the paste items paste into the focused field.
+    void track(QAction* action, const QString& name) {
+        connect(action, &QAction::triggered, this, [this, name] {
+            triggered_.append(name);
+            if (name == "paste" || name == "pasteAndMatchStyle") {
+                if (auto* edit = qobject_cast<QLineEdit*>(QApplication::focusWidget())) edit->paste();
+                else if (auto* text = qobject_cast<QTextEdit*>(QApplication::focusWidget())) text->paste();
+            }
+            writeState();
+        });
+    }
+
+    QJsonArray boldRuns() const {
+        QJsonArray runs;
+        for (QTextBlock block = rich_->document()->begin(); block.isValid(); block = block.next()) {
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                const QTextFragment fragment = it.fragment();
+                if (fragment.isValid() && fragment.charFormat().fontWeight() >= QFont::Bold) {
+                    runs.append(fragment.text());
+                }
+            }
+        }
+        return runs;
+    }
+
+    void placeCaret(const QStringList& args) {
+        const QString focus = option(args, "--focus", "line");
+        QWidget* target = line_;
+        if (focus == "rich") target = rich_;
+        else if (focus == "readonly") target = readOnly_;
+        else if (focus == "secret") target = secret_;
+        setFocusTarget(target);
+
+        const QString cursor = option(args, "--cursor");
+        const QStringList select = option(args, "--select").split(':');
+        if (auto* edit = qobject_cast<QLineEdit*>(target)) {
+            if (select.size() == 2) edit->setSelection(select[0].toInt(), select[1].toInt() - select[0].toInt());
+            else if (!cursor.isEmpty()) edit->setCursorPosition(cursor.toInt());
+        } else if (target == rich_) {
+            QTextCursor c = rich_->textCursor();
+            if (select.size() == 2) {
+                c.setPosition(select[0].toInt());
+                c.setPosition(select[1].toInt(), QTextCursor::KeepAnchor);
+            } else {
+                c.setPosition(cursor.isEmpty() ? rich_->document()->characterCount() - 1 : cursor.toInt());
+            }
+            rich_->setTextCursor(c);
+        }
+    }
+
+    void setFocusTarget(QWidget* target) { target->setFocus(Qt::OtherFocusReason); }
+
+    QString statePath_;
+    QLineEdit* line_ = nullptr;
+    QTextEdit* rich_ = nullptr;
+    QLineEdit* readOnly_ = nullptr;
+    QLineEdit* secret_ = nullptr;
+    QJsonArray triggered_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+
+    // SIGTERM and SIGINT end the event loop, so the fields are still printed.
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
+        std::signal(SIGTERM, onSignal);
+        std::signal(SIGINT, onSignal);
+        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, &QApplication::quit);
+    }
+
+    TargetWindow window(args);
+    window.show();
+    window.writeState();
+    const int status = app.exec();
+    window.writeState();
+    std::fputs(QJsonDocument(window.state()).toJson(QJsonDocument::Compact).constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    return status;
+}
