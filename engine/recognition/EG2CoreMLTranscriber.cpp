@@ -5,10 +5,9 @@
 #include <cstring>
 #include <stdexcept>
 
-#include <nlohmann/json.hpp>
-
 #include "engine/recognition/EG2Constants.h"
 #include "engine/recognition/EG2WordDecoding.h"
+#include "engine/recognition/ModelAssetJSON.h"
 #include "engine/recognition/ModelManager.h"
 #include "engine/recognition/PeloraVoiceError.h"
 #include "engine/recognition/Rerank.h"
@@ -27,18 +26,8 @@ double millisecondsBetween(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
-nlohmann::json readJSON(const std::filesystem::path& file) {
-    auto bytes = MappedFile::open(file);
-    const char* begin = reinterpret_cast<const char*>(bytes->bytes().data());
-    return nlohmann::json::parse(begin, begin + bytes->size());
-}
-
-// "scale" / "bias" of the reader description; absent or null falls back to the default.
-float calibration(const nlohmann::json& description, const char* key, float fallback) {
-    auto it = description.find(key);
-    if (it == description.end() || it->is_null()) return fallback;
-    if (!it->is_number()) throw std::invalid_argument(std::string("reader_P6.json: \"") + key + "\" is not a number");
-    return it->get<float>();
+std::string_view textOf(const MappedFile& file) {
+    return {reinterpret_cast<const char*>(file.bytes().data()), file.size()};
 }
 
 // A stride from the array's list, or `fallback` when it has no such stride; a stride
@@ -103,13 +92,12 @@ EG2CoreMLTranscriber::EG2CoreMLTranscriber(const std::optional<std::filesystem::
     readerP6_ = runtime.loadModel(folder_ / readerFile, computeUnits);
     scorerBlk_ = runtime.loadModel(folder_ / scorerFile, computeUnits);
 
-    nlohmann::json description = readJSON(folder_ / readerDescriptionFile);
-    if (!description.is_object()) throw std::invalid_argument("reader_P6.json is not a JSON object");
-    rScale_ = calibration(description, "scale", defaultReaderScale);
-    rBias_ = calibration(description, "bias", defaultReaderBias);
+    const ModelAssetJSON::ReaderCalibration calibration = ModelAssetJSON::readerDescription(
+        textOf(*MappedFile::open(folder_ / readerDescriptionFile)), {defaultReaderScale, defaultReaderBias});
+    rScale_ = calibration.scale;
+    rBias_ = calibration.bias;
 
-    nlohmann::json list = readJSON(folder_ / wordListFile);
-    words_ = list.get<std::vector<std::string>>();  // anything but an array of strings throws
+    words_ = ModelAssetJSON::wordList(textOf(*MappedFile::open(folder_ / wordListFile)));
     if (words_.empty()) throw PeloraVoiceError::invalidModelAsset("reader_words.json is empty");
 
     auto index = std::make_shared<WordIndex>();

@@ -32,9 +32,9 @@ public:
     static constexpr const char* wordTableFile = "word_unit_f16.bin";
 
     // Without a folder, the shared model folder (never downloaded here). Errors of the
-    // model store, the runtime, the file system and JSON decoding propagate, as does
-    // invalidModelAsset for an empty word list or a short word table. A punctuation head
-    // that fails to load is left out.
+    // model store, the runtime and the file system propagate; a JSON file that does not
+    // decode, an empty word list or a short word table is invalidModelAsset naming the
+    // file. A punctuation head that fails to load is left out.
     EG2CoreMLTranscriber(const std::optional<std::filesystem::path>& folder, ml::ComputeUnits computeUnits,
                          const ml::ModelRuntime& runtime = ml::ModelRuntime::shared());
 

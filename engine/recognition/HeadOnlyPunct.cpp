@@ -6,9 +6,8 @@
 #include <optional>
 #include <stdexcept>
 
-#include <nlohmann/json.hpp>
-
 #include "engine/recognition/EG2Constants.h"
+#include "engine/recognition/ModelAssetJSON.h"
 #include "engine/recognition/PeloraVoiceError.h"
 #include "platform/ml/Float16.h"
 
@@ -22,18 +21,8 @@ constexpr std::int64_t kRowBytes = embeddingDim * 2;
 
 std::unordered_map<std::string, WordCase> readCaseOverrides(const std::filesystem::path& file) {
     auto bytes = MappedFile::open(file);
-    auto json = nlohmann::json::parse(reinterpret_cast<const char*>(bytes->bytes().data()),
-                                      reinterpret_cast<const char*>(bytes->bytes().data()) + bytes->size());
-    if (!json.is_object()) throw std::invalid_argument("punct_case.json is not a JSON object");
-    std::unordered_map<std::string, WordCase> overrides;
-    for (const auto& [word, value] : json.items()) {
-        bool isByte = (value.is_number_unsigned() && value.get<std::uint64_t>() <= 255) ||
-                      (value.is_number_integer() && value.get<std::int64_t>() >= 0 && value.get<std::int64_t>() <= 255);
-        if (!isByte) throw std::invalid_argument("punct_case.json: \"" + word + "\" is not an integer from 0 to 255");
-        // Values other than the three classes are allowed and mean nothing.
-        if (auto wordCase = word_case::fromRawValue(value.get<std::int64_t>())) overrides.emplace(word, *wordCase);
-    }
-    return overrides;
+    return ModelAssetJSON::caseOverrides(
+        std::string_view(reinterpret_cast<const char*>(bytes->bytes().data()), bytes->size()));
 }
 
 // Index of the highest of `classes` scores of word i, starting from class 0 at -inf;

@@ -35,8 +35,9 @@ public:
     // True when the folder holds the model and, then, also the case file.
     static bool present(const std::filesystem::path& folder);
 
-    // Loads the model and the case overrides. Errors of the runtime, of reading the case
-    // file and of decoding it (a JSON object of integers from 0 to 255) propagate.
+    // Loads the model and the case overrides. Errors of the runtime and of reading the
+    // case file propagate; a case file that does not decode (a JSON object of integers
+    // from 0 to 255) is invalidModelAsset naming it.
     HeadOnlyPunct(const std::filesystem::path& folder, std::shared_ptr<const MappedFile> wordTableData,
                   std::shared_ptr<const WordIndex> wordToIndex, ml::ComputeUnits computeUnits,
                   const ml::ModelRuntime& runtime = ml::ModelRuntime::shared());

@@ -1,6 +1,7 @@
 #include "engine/recognition/RecordReader.h"
 
 #include <cmath>
+#include <limits>
 
 #include "engine/recognition/TranscriptionResult.h"
 
@@ -41,8 +42,19 @@ double RecordReader::number(const char* key) const {
     return value.get<double>();
 }
 
+float RecordReader::float32(const char* key) const {
+    const double value = number(key);
+    if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max())
+        fail(std::string("\"") + key + "\" does not fit in a 32-bit float");
+    return static_cast<float>(value);
+}
+
 std::int64_t RecordReader::integer(const char* key) const {
     const Json& value = require(key);
+    // Whole numbers above the signed range arrive unsigned; they would wrap to negatives.
+    if (value.is_number_unsigned() &&
+        value.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        fail(std::string("\"") + key + "\" is not an integer");
     if (value.is_number_integer()) return value.get<std::int64_t>();
     if (value.is_number_float()) {
         const double d = value.get<double>();

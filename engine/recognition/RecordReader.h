@@ -26,6 +26,8 @@ public:
     const Json& require(const char* key) const;
     std::string string(const char* key) const;
     double number(const char* key) const;
+    // A number a 32-bit float can hold; a larger magnitude fails rather than becoming infinite.
+    float float32(const char* key) const;
     // A whole number; a fractional or out-of-range number fails.
     std::int64_t integer(const char* key) const;
     bool boolean(const char* key) const;

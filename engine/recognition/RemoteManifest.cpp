@@ -42,7 +42,8 @@ RemoteManifest RemoteManifest::decode(std::string_view bytes) {
     json root;
     try {
         root = json::parse(bytes);
-    } catch (const json::parse_error& error) {
+    } catch (const json::exception& error) {
+        // Also a number beyond any double ("1e400"), which the JSON library reports as out of range.
         throw std::invalid_argument(std::string("manifest: not valid JSON: ") + error.what());
     }
     if (!root.is_object()) throw std::invalid_argument("manifest: not a JSON object");

@@ -143,7 +143,7 @@ TranscribedWord wordFromJSON(const json& object) {
     w.rawText = j.string("rawText");
     w.start = j.number("start");
     w.end = j.number("end");
-    w.confidence = static_cast<float>(j.number("confidence"));
+    w.confidence = j.float32("confidence");
     w.source = j.string("source");
     return w;
 }

@@ -170,7 +170,13 @@ std::unique_ptr<Model> OnnxModelRuntime::loadModel(const std::filesystem::path& 
     }
     std::filesystem::path file = modelFolder / "model.onnx";
     std::string bytes = readWholeFile(file);
-    OnnxModelSignature signature = OnnxModelSignature::parse(bytes);
+    OnnxModelSignature signature;
+    try {
+        signature = OnnxModelSignature::parse(bytes);
+    } catch (const ModelError&) {
+        // Every bundle holds a "model.onnx": the message names which one is damaged.
+        throw ModelError(file.string() + ": not a valid ONNX model (damaged or cut short)");
+    }
     for (const auto& output : signature.outputs) outputType(output, file);
     try {
         cv::dnn::Net net = cv::dnn::readNetFromONNX(bytes.data(), bytes.size());

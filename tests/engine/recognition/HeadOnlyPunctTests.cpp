@@ -228,10 +228,17 @@ TEST_F(HeadOnlyPunctTest, PresentNeedsBothFiles) {
 }
 
 TEST_F(HeadOnlyPunctTest, UndecodableCaseFilesAndLoadErrorsFailConstruction) {
-    const char* files[] = {R"({"a": 256})", R"({"a": -1})", R"({"a": "2"})", R"({"a": 1.5})", "[1, 2]", "{", ""};
+    const char* files[] = {R"({"a": 256})", R"({"a": -1})", R"({"a": "2"})", R"({"a": 1.5})", "[1, 2]", "{", "",
+                           R"({"a": 18446744073709551615})", R"({"a": 1e400})"};
     for (const char* content : files) {
         writeFile(dir_ / HeadOnlyPunct::caseFile, content);
-        EXPECT_ANY_THROW(make()) << content;
+        try {
+            make();
+            ADD_FAILURE() << "built with " << content;
+        } catch (const PeloraVoiceError& e) {
+            EXPECT_EQ(e.errorCase(), PeloraVoiceError::Case::invalidModelAsset) << content;
+            EXPECT_TRUE(e.payload().starts_with("punct_case.json: ")) << content << ": " << e.payload();
+        }
     }
     writeFile(dir_ / HeadOnlyPunct::caseFile, R"({"a": 255, "b": 0})");
     EXPECT_NO_THROW(make());

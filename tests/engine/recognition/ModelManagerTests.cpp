@@ -205,6 +205,9 @@ TEST_F(ModelManagerTest, CompletenessFollowsAssetsAndManifest) {
         {"all assets, no manifest", [](const fs::path&) {}, true},
         {"manifest that is not JSON", [](const fs::path& f) { writeFile(f / "manifest.json", "{not json"); }, true},
         {"manifest missing a key", [](const fs::path& f) { writeFile(f / "manifest.json", R"({"files":[]})"); }, true},
+        {"manifest with a number beyond any double",
+         [](const fs::path& f) { writeFile(f / "manifest.json", R"({"version":1e400,"total_bytes":0,"files":[]})"); },
+         true},
         {"manifest with no files",
          [](const fs::path& f) { writeFile(f / "manifest.json", R"({"version":5,"total_bytes":0,"files":[]})"); },
          true},
@@ -395,6 +398,12 @@ TEST(ModelManagerManifestTest, DecodingRequiresEveryKeyWithItsType) {
          false},
         {"top level array", "[]", false},
         {"not JSON", "<html>", false},
+        {"version beyond any double", R"({"version":1e400,"total_bytes":0,"files":[]})", false},
+        {"size beyond any double",
+         R"({"version":5,"total_bytes":0,"files":[{"sha256":"","url":"u","size":-1e999,"path":"p"}]})", false},
+        {"size beyond 64 bits",
+         R"({"version":5,"total_bytes":0,"files":[{"sha256":"","url":"u","size":18446744073709551615,"path":"p"}]})",
+         false},
     };
     for (const Case& c : cases) {
         bool decoded = true;
@@ -648,6 +657,7 @@ TEST_F(ModelManagerTest, ManifestProblemsStopBeforeAnyFileIsFetched) {
          "HTTP 503: " + manifestURL},
         {"manifest not JSON", Reply::ok("<html>hello</html>"), std::nullopt, ""},
         {"manifest missing a key", Reply::ok(R"({"version":5,"files":[]})"), std::nullopt, ""},
+        {"version beyond any double", Reply::ok(R"({"version":1e400,"total_bytes":0,"files":[]})"), std::nullopt, ""},
         {"path climbing out", withEntry("path", "../outside.bin"), PeloraVoiceError::Case::invalidModelAsset,
          "Unsafe manifest path: ../outside.bin"},
         {"absolute path", withEntry("path", "/tmp/outside.bin"), PeloraVoiceError::Case::invalidModelAsset,

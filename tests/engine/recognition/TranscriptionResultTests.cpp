@@ -142,6 +142,9 @@ TEST(ResultJSONTest, ReadingIsStrict) {
         {"fractional integer", "\"windowCount\":1", "\"windowCount\":1.5"},
         {"null text", "\"text\":\"今日はAPIの話。\"", "\"text\":null"},
         {"words not an array", "\"words\":[", "\"words\":{\"a\":[ "},
+        {"integer beyond 64 signed bits", "\"windowCount\":1", "\"windowCount\":18446744073709551615"},
+        {"number beyond any double", "\"windowCount\":1", "\"windowCount\":1e400"},
+        {"confidence beyond a 32-bit float", "\"confidence\":", "\"confidence\":1e39,\"was\":"},
     };
     for (const Case& c : cases) {
         std::string json = good;

@@ -138,6 +138,10 @@ TEST_F(OnnxModelRuntimeTest, LoadFailuresNameTheFolderAndTheFault) {
     std::filesystem::create_directories(scratch / "garbage.mlmodelc");
     pelora::testing::writeFile(scratch / "garbage.mlmodelc" / "model.onnx", "not a model at all");
     pelora::testing::writeFile(scratch / "plain.mlmodelc", "a file, not a folder");
+    // A real model cut in half, as an interrupted copy leaves it.
+    const std::string whole = pelora::testing::readFile(eg2("reader_P6.mlmodelc") / "model.onnx");
+    std::filesystem::create_directories(scratch / "cut.mlmodelc");
+    pelora::testing::writeFile(scratch / "cut.mlmodelc" / "model.onnx", whole.substr(0, whole.size() / 2));
     struct Case {
         std::filesystem::path folder;
         std::string expected;
@@ -146,7 +150,8 @@ TEST_F(OnnxModelRuntimeTest, LoadFailuresNameTheFolderAndTheFault) {
         {scratch / "missing.mlmodelc", "not a compiled model folder"},
         {scratch / "plain.mlmodelc", "not a compiled model folder"},
         {scratch / "empty.mlmodelc", "model.onnx: cannot be read"},
-        {scratch / "garbage.mlmodelc", "model.onnx"},
+        {scratch / "garbage.mlmodelc", "garbage.mlmodelc/model.onnx: not a valid ONNX model"},
+        {scratch / "cut.mlmodelc", "cut.mlmodelc/model.onnx: not a valid ONNX model"},
         {probe("int64_output.mlmodelc"), "output \"y\" has unsupported element type 7"},
     };
     for (const Case& c : cases) {
