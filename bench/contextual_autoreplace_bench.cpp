@@ -2,6 +2,9 @@
 // dictation of about 200 characters, against a decision service on 127.0.0.1 that
 // either answers at once or never answers. Goals: answering at once, a pass leaves at
 // least 80 % of its budget unused; hanging, a pass returns within budget + 20 ms.
+// The length benchmarks time the local steps (clean-up, local suspicious spans, span
+// correction; no network) at 200, 2,000 and 20,000 characters with a budget that never
+// runs out, so that the whole work is measured.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,6 +22,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "LengthScaling.h"
 #include "engine/japanese/HTTPMirkDecisionProvider.h"
 #include "engine/japanese/JapaneseEmbeddingReranker.h"
 #include "engine/japanese/MirkContextualAutoReplacer.h"
@@ -174,6 +178,43 @@ void BM_AutoReplaceServiceHanging(benchmark::State& state) { runPasses(state, tr
 BENCHMARK(BM_AutoReplaceServiceAnswering)->Unit(benchmark::kMillisecond)->Iterations(50)->UseRealTime();
 BENCHMARK(BM_AutoReplaceServiceHanging)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
+FocusedTextContext benchContext() {
+    FocusedTextContext context;
+    context.windowTitle = "notes.md";
+    context.preText = "音声入力ツールの設計メモ。文章の入力補完と誤変換の扱いを";
+    return context;
+}
+
+void BM_LocalSuspiciousSpansLength(benchmark::State& state) {
+    const std::string text = bench::textOfLength(kUtterance, static_cast<std::size_t>(state.range(0)));
+    const std::optional<FocusedTextContext> context = benchContext();
+    bench::timeByLength(state, "contextual: local suspicious spans", [&] {
+        benchmark::DoNotOptimize(MirkContextualAutoReplacer::detectLocalSuspiciousHomophoneSpans(text, context));
+    });
+}
+BENCHMARK(BM_LocalSuspiciousSpansLength)->Arg(200)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
+
+void BM_LocalPassLength(benchmark::State& state) {
+    const HTTPMirkDecisionProvider provider(std::nullopt);
+    const MirkContextualAutoReplacer replacer(provider, GuardedSpanCorrector());
+    const std::string text = bench::textOfLength(kUtterance, static_cast<std::size_t>(state.range(0)));
+    const std::optional<FocusedTextContext> context = benchContext();
+    const JapaneseInputOptions options;
+    benchmark::DoNotOptimize(replacer.autoReplaceHighConfidence(kUtterance, context, 0.82, false, false, 950, options));
+    bench::timeByLength(state, "contextual: local steps (whole pass, no network)", [&] {
+        benchmark::DoNotOptimize(
+            replacer.autoReplaceHighConfidence(text, context, 0.82, false, false, 3'600'000, options));
+    });
+}
+BENCHMARK(BM_LocalPassLength)->Arg(200)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    pelora::bench::reportScaling();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "LengthScaling.h"
 #include "engine/japanese/JapaneseEmbeddingReranker.h"
 #include "platform/text/UnicodeText.h"
 
@@ -54,6 +55,26 @@ void BM_RerankUtterance(benchmark::State& state) {
 }
 BENCHMARK(BM_RerankUtterance)->Unit(benchmark::kMillisecond);
 
+// The same dictation strung together to 200, 2,000 and 20,000 characters.
+void BM_RerankLength(benchmark::State& state) {
+    const JapaneseEmbeddingReranker reranker;
+    const auto vocabulary = JapaneseEmbeddingReranker::defaultVocabulary();
+    const auto context = std::make_optional(focusedContext());
+    const auto terms = eg2Terms();
+    const std::string text = pelora::bench::textOfLength(kUtterance, static_cast<std::size_t>(state.range(0)));
+    benchmark::DoNotOptimize(reranker.rerank(kUtterance, terms, vocabulary, context));
+    pelora::bench::timeByLength(state, "reranker",
+                                [&] { benchmark::DoNotOptimize(reranker.rerank(text, terms, vocabulary, context)); });
+}
+BENCHMARK(BM_RerankLength)->Arg(200)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    pelora::bench::reportScaling();
+    benchmark::Shutdown();
+    return 0;
+}

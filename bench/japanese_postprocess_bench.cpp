@@ -2,6 +2,8 @@
 // The utterances are strung together from raw dictation-like fragments
 // (bench/data/japanese_dictation_fragments.txt) that touch every rule of the pipeline.
 // Goal: under 1 ms per utterance on one core, with every pattern compiled once.
+// The length benchmarks run the post-processor, comma thinning and kanji numerals over
+// 200, 2,000 and 20,000 characters; the report at the end compares 20,000 with 2,000.
 
 #include <benchmark/benchmark.h>
 
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "LengthScaling.h"
 #include "engine/japanese/JapaneseInputProcessor.h"
 #include "platform/text/UnicodeText.h"
 
@@ -88,6 +91,44 @@ void BM_ProcessUtterance(benchmark::State& state) {
 }
 BENCHMARK(BM_ProcessUtterance)->Unit(benchmark::kMicrosecond);
 
+// One long dictation: every fragment in turn, as a recogniser would string a long file together.
+const std::string& longDictation() {
+    static const std::string text = [] {
+        std::string out;
+        for (const std::string& fragment : loadFragments()) out += fragment;
+        return out;
+    }();
+    return text;
+}
+
+void BM_ProcessLength(benchmark::State& state) {
+    const JapaneseInputProcessor processor;
+    const JapaneseInputOptions options = everySwitchOn();
+    const std::string text = pelora::bench::textOfLength(longDictation(), static_cast<std::size_t>(state.range(0)));
+    pelora::bench::timeByLength(state, "post-processor (dictation)",
+                                [&] { benchmark::DoNotOptimize(processor.process(text, options, 0)); });
+}
+BENCHMARK(BM_ProcessLength)->Arg(200)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
+
+// Every clause followed by a comma: the thinning weighs each comma against the whole sentence.
+void BM_CommaThinningLength(benchmark::State& state) {
+    const std::string text = pelora::bench::textOfLength("今日は、", static_cast<std::size_t>(state.range(0)));
+    pelora::bench::timeByLength(state, "comma thinning (今日は、…)", [&] {
+        benchmark::DoNotOptimize(
+            JapaneseInputProcessor::balancePunctuationRhythm(text, pelora::JapanesePunctuationDensity::balanced));
+    });
+}
+BENCHMARK(BM_CommaThinningLength)->Arg(200)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
+
+// One run of numeral kanji without a decimal point.
+void BM_KanjiNumbersLength(benchmark::State& state) {
+    const std::string text = pelora::bench::textOfLength("一", static_cast<std::size_t>(state.range(0)));
+    pelora::bench::timeByLength(state, "kanji numerals (一…)", [&] {
+        benchmark::DoNotOptimize(JapaneseInputProcessor::normalizeKanjiNumbers(text));
+    });
+}
+BENCHMARK(BM_KanjiNumbersLength)->Arg(200)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
+
 // Prints how often each rule label fires over the corpus, so that a corpus change that
 // stops exercising a step shows up; also compiles every pattern before timing starts.
 void reportRuleCoverage() {
@@ -108,6 +149,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
+    pelora::bench::reportScaling();
     benchmark::Shutdown();
     return 0;
 }

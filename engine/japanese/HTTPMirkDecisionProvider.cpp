@@ -126,13 +126,16 @@ json question(std::string_view type, std::string_view instructions, json criteri
 
 // Sends one request and returns the reply's "answers" object, or none. Transport
 // outcomes feed the health gate: a 2xx reply is a success; another status, a transport
-// error or a time-out is a failure; a cancellation by the caller is neither. A reply
-// that does not parse is not a failure of the service's health.
+// error, a time-out or a reply over maxReplyBytes is a failure; a cancellation by the
+// caller is neither. A reply that does not parse is not a failure of the service's
+// health. An answer that is ready only after the budget has run out is discarded: the
+// caller has moved on by then.
 std::optional<json> postQuestions(const std::optional<std::string>& endpoint, const std::string& model,
                                   json state, json questions, const std::string& apiKey, int timeoutMs,
-                                  std::stop_token stop) {
+                                  std::stop_token stop, const HTTPMirkDecisionProvider::Now& now) {
     if (!endpoint || timeoutMs < 1 || stop.stop_requested()) return std::nullopt;
     const std::chrono::milliseconds budget{std::max(timeoutMs, 50)};
+    const HTTPMirkDecisionProvider::Clock::time_point deadline = now() + budget;
 
     std::string body;
     try {
@@ -145,6 +148,7 @@ std::optional<json> postQuestions(const std::optional<std::string>& endpoint, co
     options.headers.emplace_back("Authorization", "Bearer " + apiKey);
     options.connectTimeout = budget;
     options.totalTimeout = budget;
+    options.maxBytes = HTTPMirkDecisionProvider::maxReplyBytes;
     options.stopToken = stop;
 
     http::Response response;
@@ -164,6 +168,7 @@ std::optional<json> postQuestions(const std::optional<std::string>& endpoint, co
     MirkHealthGate::shared().recordSuccess();
 
     json reply = json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+    if (now() > deadline) return std::nullopt;
     if (reply.is_discarded() || !reply.is_object()) return std::nullopt;
     auto answers = reply.find("answers");
     if (answers == reply.end() || !answers->is_object()) return std::nullopt;
@@ -192,8 +197,8 @@ std::string formatTwoDecimals(double value) {
 
 }  // namespace
 
-HTTPMirkDecisionProvider::HTTPMirkDecisionProvider(std::optional<std::string> endpoint)
-    : endpoint_(std::move(endpoint)) {}
+HTTPMirkDecisionProvider::HTTPMirkDecisionProvider(std::optional<std::string> endpoint, Now now)
+    : endpoint_(std::move(endpoint)), now_(std::move(now)) {}
 
 HTTPMirkDecisionProvider& HTTPMirkDecisionProvider::shared() {
     static HTTPMirkDecisionProvider instance([]() -> std::optional<std::string> {
@@ -278,7 +283,7 @@ std::optional<JapaneseGroundedCandidate> HTTPMirkDecisionProvider::decideJapanes
                              std::move(criteria))}};
 
     const std::optional<json> answers =
-        postQuestions(endpoint_, modelName_, std::move(state), std::move(questions), *apiKey, timeoutMs, stop);
+        postQuestions(endpoint_, modelName_, std::move(state), std::move(questions), *apiKey, timeoutMs, stop, now_);
     if (!answers) return std::nullopt;
 
     auto correction = answers->find("correction");
@@ -338,7 +343,7 @@ std::vector<MirkSpanSuspicion> HTTPMirkDecisionProvider::detectSuspiciousSpans(
                  std::move(mostSuspiciousCriteria));
 
     const std::optional<json> answers =
-        postQuestions(endpoint_, modelName_, std::move(state), std::move(questions), *apiKey, timeoutMs, stop);
+        postQuestions(endpoint_, modelName_, std::move(state), std::move(questions), *apiKey, timeoutMs, stop, now_);
     if (!answers) return {};
 
     std::optional<std::string> choice;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -40,9 +43,13 @@ public:
     // The process-wide client; its endpoint comes from PELORAVOICE_MIRK_HOST when first used.
     static HTTPMirkDecisionProvider& shared();
 
+    using Clock = std::chrono::steady_clock;
+    // The monotonic clock a call's budget is measured with; tests pass their own.
+    using Now = std::function<Clock::time_point()>;
+
     // A client of the service at `endpoint` (a full URL); with none, every call is
     // answered with nothing and no request is made.
-    explicit HTTPMirkDecisionProvider(std::optional<std::string> endpoint);
+    explicit HTTPMirkDecisionProvider(std::optional<std::string> endpoint, Now now = Clock::now);
 
     // The service URL for a configured host: https, or plain http to 127.0.0.1 only;
     // none for anything else (blank, another scheme, a path, credentials, spaces).
@@ -67,10 +74,14 @@ public:
 
     static constexpr std::size_t maxCandidates = 14;
     static constexpr std::size_t maxPhrases = 28;
+    // A reply body beyond this many bytes ends the transfer as it arrives and counts as a
+    // failure of the service: an answer to 42 short questions is a few kilobytes.
+    static constexpr std::int64_t maxReplyBytes = 256 * 1024;
 
 private:
     std::optional<std::string> endpoint_;
     std::string modelName_ = "mirk-latest";
+    Now now_;
 };
 
 }  // namespace pelora

@@ -38,9 +38,11 @@ std::size_t minimumCommaLineLength(JapanesePunctuationDensity density) {
 
 const RegexRuleTable& autoCommaRules() {
     static const RegexRuleTable rules({
-        {R"((ですが|ますので|ですので|ましたので|けれども|ますが)(?=[^\s、。，．！？\n]{8,}))", "$1、",
+        // "At least 8 characters follow" is asked as "8 characters follow": the same answer,
+        // without reading the rest of the line at every match.
+        {R"((ですが|ますので|ですので|ましたので|けれども|ますが)(?=[^\s、。，．！？\n]{8}))", "$1、",
          {"ですが", "ますので", "ですので", "けれども", "ますが"}},
-        {R"(^(本日の[^\s、。]{2,10}では|今回の[^\s、。]{2,10}では)(?=[^\s、。，．]{8,}))", "$1、", {"本日の", "今回の"}},
+        {R"(^(本日の[^\s、。]{2,10}では|今回の[^\s、。]{2,10}では)(?=[^\s、。，．]{8}))", "$1、", {"本日の", "今回の"}},
     });
     return rules;
 }
@@ -169,6 +171,24 @@ const Regex& shortSubjectPattern() {
     return pattern;
 }
 
+// The last `count` scalars of well-formed UTF-8 text (all of it when shorter).
+std::string_view lastScalars(std::string_view s, std::size_t count) {
+    std::size_t begin = s.size();
+    for (std::size_t taken = 0; taken < count && begin > 0; ++taken) {
+        --begin;
+        while (begin > 0 && (static_cast<unsigned char>(s[begin]) & 0xC0) == 0x80) --begin;
+    }
+    return s.substr(begin);
+}
+
+// The short-subject pattern ends at the text's end (or before a line terminator there), so
+// a match lies within the last 7 scalars plus a terminator of at most 2: searching that
+// tail gives the same answer as searching the whole clause, which keeps growing.
+bool endsWithShortSubject(std::string_view before) { return shortSubjectPattern().hasMatch(lastScalars(before, 9)); }
+
+// Lengths are only compared with thresholds of at most 21 characters, so counting stops there.
+constexpr std::size_t kLengthCap = 32;
+
 bool isSentenceOpener(std::string_view word) {
     for (const std::string_view opener : sentenceOpenerWords) {
         if (word == opener) return true;
@@ -178,11 +198,24 @@ bool isSentenceOpener(std::string_view word) {
 
 std::size_t length(std::string_view s) { return text::graphemeCountFast(s); }
 
+std::size_t cappedLength(std::string_view s) { return text::graphemeCountUpTo(s, kLengthCap); }
+
 bool isLightOrBalanced(JapanesePunctuationDensity density) { return density != JapanesePunctuationDensity::dense; }
+
+// `s` without U+0020 at either end (a one-byte character, never part of a longer sequence).
+std::string_view withoutSurroundingSpaces(std::string_view s) {
+    const std::size_t begin = s.find_first_not_of(' ');
+    if (begin == std::string_view::npos) return {};
+    return s.substr(begin, s.find_last_not_of(' ') - begin + 1);
+}
 
 // Pieces of `text` between occurrences of `separator`, empty pieces kept.
 std::vector<std::string_view> splitOn(std::string_view text, std::string_view separator) {
     std::vector<std::string_view> pieces;
+    std::size_t count = 1;
+    for (std::size_t at = text.find(separator); at != std::string_view::npos; at = text.find(separator, at + separator.size()))
+        ++count;
+    pieces.reserve(count);
     std::size_t from = 0;
     for (std::size_t at = text.find(separator); at != std::string_view::npos; at = text.find(separator, from)) {
         pieces.push_back(text.substr(from, at - from));
@@ -190,6 +223,37 @@ std::vector<std::string_view> splitOn(std::string_view text, std::string_view se
     }
     pieces.push_back(text.substr(from));
     return pieces;
+}
+
+// The comma rules; of the text after the comma only its length matters, counted up to kLengthCap.
+bool keepsComma(std::string_view before, std::size_t beforeLength, std::string_view piece, std::size_t afterLength,
+                JapanesePunctuationDensity density, bool first) {
+    const bool light = density == JapanesePunctuationDensity::light;
+
+    if (before.ends_with("の") && !before.ends_with("ものの")) return false;
+    static constexpr std::array<std::string_view, 7> demonstratives{"この", "その", "あの", "どの",
+                                                                    "ような", "みたいな", "といった"};
+    if (endsWithAny(before, demonstratives)) return false;
+    if (before.ends_with("ところで") && before != "ところで") return false;
+    static constexpr std::array<std::string_view, 4> topicMarkers{"っていうのも", "というのも", "っていうのが",
+                                                                  "というのが"};
+    if (endsWithAny(before, topicMarkers) && afterLength < 21) return false;
+    if (afterLength < (light ? 10u : 7u)) return false;
+    if (first && isSentenceOpener(before)) return light ? afterLength > 13 : true;
+
+    if (beforeLength < (light ? 12u : 8u)) return false;
+
+    const bool connective = endsWithAny(before, connectiveEndings);
+    if (!connective) {
+        static constexpr std::array<std::string_view, 4> objectParticles{"が", "を", "に", "へ"};
+        if (length(piece) < 7 && !isSentenceOpener(piece) && endsWithAny(piece, objectParticles)) return false;
+        if (!endsWithShortSubject(before)) return false;
+    }
+    if (before.ends_with("を") || before.ends_with("へ")) {
+        return !light && beforeLength >= 20 && afterLength >= 14;
+    }
+    if (light) return connective || (beforeLength >= 18 && afterLength > 11);
+    return connective || (beforeLength >= 16 && afterLength > 11);
 }
 
 }  // namespace
@@ -240,92 +304,70 @@ std::string thinCommas(std::string_view line, JapanesePunctuationDensity density
     const std::string thinned = commaThinningRules().apply(line);
     if (!contains(thinned, kIdeographicComma)) return thinned;
 
-    // Sentences end with and include 。, ？ or ！; text after the last mark is a last sentence without one.
+    // Sentences end with and include 。, ？ or ！; text after the last mark is a last sentence
+    // without one. One pass over the line finds every mark.
     static constexpr std::array<std::string_view, 3> sentenceMarks{"。", "？", "！"};
+    const std::string_view rest = thinned;
     std::string out;
-    std::string_view rest = thinned;
-    while (!rest.empty()) {
-        std::size_t cut = std::string_view::npos;
-        std::size_t markSize = 0;
+    out.reserve(rest.size());
+    std::size_t sentenceStart = 0;
+    for (std::size_t at = 0; at < rest.size(); ++at) {
         for (const std::string_view mark : sentenceMarks) {
-            const std::size_t at = rest.find(mark);
-            if (at < cut) {
-                cut = at;
-                markSize = mark.size();
-            }
-        }
-        if (cut == std::string_view::npos) {
-            out += rebalanceSentenceCommas(rest, density);
+            if (rest.compare(at, mark.size(), mark) != 0) continue;
+            out += rebalanceSentenceCommas(rest.substr(sentenceStart, at - sentenceStart), density);
+            out += mark;
+            sentenceStart = at + mark.size();
+            at = sentenceStart - 1;
             break;
         }
-        out += rebalanceSentenceCommas(rest.substr(0, cut), density);
-        out += rest.substr(cut, markSize);
-        rest.remove_prefix(cut + markSize);
     }
+    if (sentenceStart < rest.size()) out += rebalanceSentenceCommas(rest.substr(sentenceStart), density);
     return out;
 }
 
 std::string rebalanceSentenceCommas(std::string_view body, JapanesePunctuationDensity density) {
-    std::vector<std::string> pieces;
-    for (const std::string_view raw : splitOn(body, kIdeographicComma)) {
-        std::string piece = text::trimSpaces(raw);
-        if (!piece.empty()) pieces.push_back(std::move(piece));
-    }
+    // Views into `body`: a long sentence has thousands of pieces.
+    std::vector<std::string_view> pieces = splitOn(body, kIdeographicComma);
+    std::erase_if(pieces, [](std::string_view& piece) {
+        piece = withoutSurroundingSpaces(piece);
+        return piece.empty();
+    });
     if (pieces.empty()) return std::string(body);
-    if (pieces.size() == 1) return pieces.front();
+    if (pieces.size() == 1) return std::string(pieces.front());
 
-    std::vector<std::string> kept;
-    std::string before;
-    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
-        before += pieces[i];
-        std::string after;
-        for (std::size_t k = i + 1; k < pieces.size(); ++k) after += pieces[k];
-        if (shouldKeepComma(before, pieces[i], after, density, kept.empty())) {
-            kept.push_back(std::move(before));
-            before.clear();
-        }
+    // The pieces joined without separators: the text before a comma (since the last kept
+    // one) and the text after it are both ranges of it, so no gap copies or rescans the
+    // sentence, and a long sentence costs time in proportion to its length.
+    std::string joined;
+    std::vector<std::size_t> starts;
+    starts.reserve(pieces.size() + 1);
+    joined.reserve(body.size());
+    for (const std::string_view piece : pieces) {
+        starts.push_back(joined.size());
+        joined += piece;
     }
-    before += pieces.back();
-    kept.push_back(std::move(before));
+    starts.push_back(joined.size());
+    const std::string_view all = joined;
 
     std::string out;
-    for (std::size_t i = 0; i < kept.size(); ++i) {
-        if (i > 0) out += kIdeographicComma;
-        out += kept[i];
+    out.reserve(body.size());
+    std::size_t keptFrom = 0;
+    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+        const std::string_view before = all.substr(keptFrom, starts[i + 1] - keptFrom);
+        const std::string_view after = all.substr(starts[i + 1]);
+        if (keepsComma(before, cappedLength(before), pieces[i], cappedLength(after), density, keptFrom == 0)) {
+            out += before;
+            out += kIdeographicComma;
+            keptFrom = starts[i + 1];
+        }
     }
+    out += all.substr(keptFrom);
     return out;
 }
 
 bool shouldKeepComma(std::string_view before, std::string_view piece, std::string_view after,
                      JapanesePunctuationDensity density, bool first) {
-    const bool light = density == JapanesePunctuationDensity::light;
-
-    if (before.ends_with("の") && !before.ends_with("ものの")) return false;
-    static constexpr std::array<std::string_view, 7> demonstratives{"この", "その", "あの", "どの",
-                                                                    "ような", "みたいな", "といった"};
-    if (endsWithAny(before, demonstratives)) return false;
-    if (before.ends_with("ところで") && before != "ところで") return false;
-    static constexpr std::array<std::string_view, 4> topicMarkers{"っていうのも", "というのも", "っていうのが",
-                                                                  "というのが"};
-    const std::size_t afterLength = length(after);
-    if (endsWithAny(before, topicMarkers) && afterLength < 21) return false;
-    if (afterLength < (light ? 10u : 7u)) return false;
-    if (first && isSentenceOpener(before)) return light ? afterLength > 13 : true;
-
-    const std::size_t beforeLength = length(before);
-    if (beforeLength < (light ? 12u : 8u)) return false;
-
-    const bool connective = endsWithAny(before, connectiveEndings);
-    if (!connective) {
-        static constexpr std::array<std::string_view, 4> objectParticles{"が", "を", "に", "へ"};
-        if (length(piece) < 7 && !isSentenceOpener(piece) && endsWithAny(piece, objectParticles)) return false;
-        if (!shortSubjectPattern().hasMatch(before)) return false;
-    }
-    if (before.ends_with("を") || before.ends_with("へ")) {
-        return !light && beforeLength >= 20 && afterLength >= 14;
-    }
-    if (light) return connective || (beforeLength >= 18 && afterLength > 11);
-    return connective || (beforeLength >= 16 && afterLength > 11);
+    return keepsComma(before, cappedLength(before), piece, cappedLength(after), density, first);
 }
 
 }  // namespace japanese_punctuation

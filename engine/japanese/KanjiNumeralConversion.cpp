@@ -83,6 +83,55 @@ std::string rewriteMatches(const Regex& pattern, const std::string& text, Rewrit
     return out;
 }
 
+bool isDecimalWholeKanji(char32_t c) {
+    return isKanjiDigit(c) || lookup(kanjiSmallUnitValues, c).has_value();
+}
+
+// Rewrites every "whole点fraction" (whole: 〇零一二三四五六七八九十百千, fraction: the
+// digit kanji), exactly as a left-to-right search for
+// "([〇零一二三四五六七八九十百千]+)点([〇零一二三四五六七八九]+)" finds them, in one pass.
+// A regular expression would try that pattern from every kanji of a long run without a
+// 点 and read the rest of the run each time. Here a run of whole kanji either ends in
+// 点 and a digit kanji, and then the match starts where the run (or the search) does, or
+// no match starts inside it at all.
+std::string rewriteDecimals(const std::string& text) {
+    static constexpr char32_t point = U'点';
+    const std::u32string scalars = text::toScalars(text);
+    const std::size_t n = scalars.size();
+    std::u32string out;
+    out.reserve(n);
+    bool changed = false;
+    std::size_t at = 0;
+    while (at < n) {
+        if (!isDecimalWholeKanji(scalars[at])) {
+            out += scalars[at++];
+            continue;
+        }
+        std::size_t wholeEnd = at;
+        while (wholeEnd < n && isDecimalWholeKanji(scalars[wholeEnd])) ++wholeEnd;
+        if (wholeEnd + 1 >= n || scalars[wholeEnd] != point || !isKanjiDigit(scalars[wholeEnd + 1])) {
+            out.append(scalars, at, wholeEnd - at);
+            at = wholeEnd;
+            continue;
+        }
+        std::size_t fractionEnd = wholeEnd + 1;
+        while (fractionEnd < n && isKanjiDigit(scalars[fractionEnd])) ++fractionEnd;
+        const std::u32string whole = scalars.substr(at, wholeEnd - at);
+        const std::u32string fraction = scalars.substr(wholeEnd + 1, fractionEnd - wholeEnd - 1);
+        const auto value = JapaneseInputProcessor::parseJapaneseKanjiNumber(text::fromScalars(whole));
+        const std::string digits = digitsOneByOne(fraction);
+        if (value && !digits.empty()) {
+            const std::string written = std::to_string(*value) + "." + digits;
+            out.append(written.begin(), written.end());  // ASCII: one scalar per byte
+            changed = true;
+        } else {
+            out.append(scalars, at, fractionEnd - at);
+        }
+        at = fractionEnd;
+    }
+    return changed ? text::fromScalars(out) : text;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> JapaneseInputProcessor::parseJapaneseKanjiNumber(std::string_view textValue) {
@@ -132,14 +181,16 @@ std::optional<std::int64_t> JapaneseInputProcessor::parseJapaneseKanjiNumber(std
 }
 
 std::string JapaneseInputProcessor::normalizeKanjiNumbers(std::string_view input) {
-    static const Regex decimals("([〇零一二三四五六七八九十百千]+)点([〇零一二三四五六七八九]+)");
     // A run right after a digit is the unit part of a mixed number (3万円, 2.5億, 30万人): reading it
     // alone would corrupt the amount (3万円 would become 310000円), so it stays as it is.
     // (A run is only ever matched from its first kanji, so the guard never splits a run.)
     static const Regex countedNumerals("(?<![\\d〇零一二三四五六七八九十百千万億])([〇零一二三四五六七八九十百千万億]+)(?=" +
                                       std::string(kanjiCounterUnitsPattern) +
                                       ")|(?<![\\d〇零一二三四五六七八九十百千万億])([〇零一二三四五六七八九十百千万億]{2,})");
-    static const Regex percent(R"((\d+(?:\.\d+)?)\s*パーセント)");
+    // No digit before the number: the leftmost match never has one (its digits would
+    // belong to the match), and without the guard a long digit run with no パーセント after
+    // it is read to its end again from each of its digits.
+    static const Regex percent(R"((?<!\d)(\d+(?:\.\d+)?)\s*パーセント)");
 
     std::string out = text::repairedUTF8(input);
     std::vector<std::pair<std::string, std::string_view>> hidden;
@@ -150,13 +201,7 @@ std::string JapaneseInputProcessor::normalizeKanjiNumbers(std::string_view input
         out = text::replaceAllLiteral(out, idiom, hidden.back().first);
     }
 
-    out = rewriteMatches(decimals, out, [](const text::RegexMatch& match) -> std::optional<std::string> {
-        const auto whole = parseJapaneseKanjiNumber(match[1].text);
-        if (!whole) return std::nullopt;
-        const std::string fraction = digitsOneByOne(text::toScalars(match[2].text));
-        if (fraction.empty()) return std::nullopt;
-        return std::to_string(*whole) + "." + fraction;
-    });
+    out = rewriteDecimals(out);
 
     out = rewriteMatches(countedNumerals, out, [](const text::RegexMatch& match) -> std::optional<std::string> {
         if (const auto value = parseJapaneseKanjiNumber(match.text())) return std::to_string(*value);
@@ -166,7 +211,7 @@ std::string JapaneseInputProcessor::normalizeKanjiNumbers(std::string_view input
         return std::nullopt;
     });
 
-    out = percent.replaceAll(out, "$1%");
+    if (japanese_text::contains(out, "パーセント")) out = percent.replaceAll(out, "$1%");
 
     for (const auto& [mark, idiom] : hidden) out = text::replaceAllLiteral(out, mark, idiom);
     return out;

@@ -12,6 +12,7 @@
 #include "engine/japanese/SoundAlikeTermCorrector.h"
 #include "engine/japanese/SpanCorrectionOutcome.h"
 #include "engine/japanese/VocabularyAliasReplacement.h"
+#include "platform/text/CharacterWindow.h"
 #include "platform/text/UnicodeText.h"
 
 namespace pelora {
@@ -45,20 +46,16 @@ bool containsAny(std::string_view haystack, const std::vector<std::string>& need
                        [&](const std::string& needle) { return haystack.find(needle) != std::string_view::npos; });
 }
 
-// The last `count` user-perceived characters of `s`.
+// The last `count` user-perceived characters of `s`, found by walking back from its end
+// (not by splitting the whole text, which would make every occurrence cost the text).
 std::string lastCharacters(std::string_view s, std::size_t count) {
-    const std::vector<std::string> characters = text::graphemes(s);
-    std::string out;
-    for (std::size_t i = characters.size() > count ? characters.size() - count : 0; i < characters.size(); ++i)
-        out += characters[i];
-    return out;
+    const text::TextRange window = text::surroundingCharacters(s, {s.size(), s.size()}, count, 0);
+    return std::string(s.substr(window.begin));
 }
 
 std::string firstCharacters(std::string_view s, std::size_t count) {
-    const std::vector<std::string> characters = text::graphemes(s);
-    std::string out;
-    for (std::size_t i = 0; i < std::min(count, characters.size()); ++i) out += characters[i];
-    return out;
+    const text::TextRange window = text::surroundingCharacters(s, {0, 0}, 0, count);
+    return std::string(s.substr(0, window.end));
 }
 
 // Byte offsets of every occurrence of `form`, left to right, each search starting
@@ -247,9 +244,10 @@ std::string MirkContextualAutoReplacer::cleanUp(std::string_view text, const Jap
 }
 
 std::vector<MirkSpanSuspicion> MirkContextualAutoReplacer::detectLocalSuspiciousHomophoneSpans(
-    std::string_view text, const std::optional<FocusedTextContext>& context) {
+    std::string_view input, const std::optional<FocusedTextContext>& context) {
     std::vector<MirkSpanSuspicion> found;
-    if (text.empty()) return found;
+    if (input.empty()) return found;
+    const std::string text = text::repairedUTF8(input);
     const std::string fullContext = fullContextOf(text, context);
     const auto& protectedTable = GuardedSpanCorrector::protectedPhrases();
     const auto& requiredTable = GuardedSpanCorrector::requiredPhrases();
@@ -261,6 +259,8 @@ std::vector<MirkSpanSuspicion> MirkContextualAutoReplacer::detectLocalSuspicious
             if (!businessOpening) businessOpening = JapaneseInputProcessor::isBusinessKaigyouContext(fullContext);
             if (*businessOpening) continue;
         }
+        // The cues are looked for in the whole text and context, so once per rule, not per occurrence.
+        if (!rule.cues.empty() && !containsAny(fullContext, rule.cues)) continue;
         const auto protectedEntry = protectedTable.find(rule.wrongForm);
         const auto requiredEntry = requiredTable.find(rule.wrongForm + "->" + rule.replacement);
         for (std::size_t at : occurrencesOf(text, rule.wrongForm)) {
@@ -270,9 +270,9 @@ std::vector<MirkSpanSuspicion> MirkContextualAutoReplacer::detectLocalSuspicious
                 if (protectedEntry != protectedTable.end() && containsAny(window, protectedEntry->second)) continue;
                 if (requiredEntry != requiredTable.end() && !containsAny(window, requiredEntry->second)) continue;
             }
-            if (!rule.cues.empty() && !containsAny(fullContext, rule.cues)) continue;
-            found.emplace_back(rule.wrongForm, lastCharacters(text.substr(0, at), contextCharacters),
-                               firstCharacters(text.substr(range.end), contextCharacters), localReason,
+            const std::string_view all = text;
+            found.emplace_back(rule.wrongForm, lastCharacters(all.substr(0, at), contextCharacters),
+                               firstCharacters(all.substr(range.end), contextCharacters), localReason,
                                rule.replacement, localSuspicionConfidence);
         }
     }
@@ -351,6 +351,12 @@ MirkAutoReplacementResult MirkContextualAutoReplacer::autoReplaceHighConfidence(
         for (std::size_t i = 0; i < local.size(); ++i) {
             const MirkSpanSuspicion& suspicion = local[i];
             if (!suspicion.suggestedReplacement || working.find(suspicion.span) == std::string::npos) continue;
+            // The decision service is asked about the first candidates only; rewriting the
+            // whole text for each of the others would be work for nothing.
+            if (candidates.size() >= maxDecisionCandidates) {
+                localSpans.insert(suspicion.span);
+                continue;
+            }
             candidates.push_back(JapaneseGroundedCandidate{
                 "candidate_" + std::to_string(i), suspicion.span, *suspicion.suggestedReplacement,
                 text::replaceAllLiteral(working, suspicion.span, *suspicion.suggestedReplacement), "MIRK", 0,
@@ -407,9 +413,15 @@ MirkAutoReplacementResult MirkContextualAutoReplacer::autoReplaceHighConfidence(
     for (auto& suspicion : detectLocalSuspiciousHomophoneSpans(working, context))
         if (!handled.contains(suspicion.span) && suspicion.confidence >= minConfidence)
             kept.push_back(std::move(suspicion));
+    bool triedLocalFix = false;
     for (const MirkSpanSuspicion& suspicion : kept) {
         if (stop.stop_requested()) break;
         const int remaining = remainingMs();
+        // Each fix rewrites the whole text, so a long text with many suspicious spans
+        // could take far longer than the budget: once the budget is spent, the first
+        // pending fix is still made and the rest are left as they are.
+        if (remaining < 0 && triedLocalFix) break;
+        triedLocalFix = true;
         const SpanCorrectionOutcome outcome = spanCorrector_.correctSpan(
             working, suspicion, context, allowOnDeviceLLM && remaining >= onDeviceModelNeedsMs,
             std::max(remaining, 0), stop);

@@ -196,6 +196,43 @@ std::vector<TimelineAnchor> anchorsFor(const std::vector<TranscribedWord>& runs,
     return anchors;
 }
 
+// The pair of anchors that interpolatedTime uses for `fraction`, found by bisection: the
+// anchors of a timeline are ordered by fraction, so the first pair whose right end reaches
+// `fraction` is the first one the linear walk would find.
+std::pair<double, float> interpolatedTimeOrdered(double fraction, const std::vector<TimelineAnchor>& anchors,
+                                                 double speechStart, double span) {
+    const double f = std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0);
+    if (anchors.size() < 2 || anchors.front().fraction > f) return interpolatedTime(fraction, anchors, speechStart, span);
+    const auto right = std::lower_bound(anchors.begin() + 1, anchors.end(), f,
+                                        [](const TimelineAnchor& anchor, double value) { return anchor.fraction < value; });
+    if (right == anchors.end()) return {anchors.back().time, anchors.back().confidence};
+    const TimelineAnchor& a = *(right - 1);
+    const TimelineAnchor& b = *right;
+    if (b.fraction - a.fraction > 0.000001) {
+        const double t = (f - a.fraction) / (b.fraction - a.fraction);
+        return {a.time + t * (b.time - a.time), b.confidence};
+    }
+    return {b.time, b.confidence};
+}
+
+// The unused pause nearest to `end` within `window` (the earlier one on a tie), looking only
+// at the sorted pauses inside the window.
+std::optional<std::size_t> nearestUnusedPause(const std::vector<double>& pauses, const std::vector<bool>& used,
+                                              double end, double window) {
+    // end - pause shrinks as pause grows, so the pauses too far before `end` form a prefix.
+    const auto first = std::partition_point(pauses.begin(), pauses.end(),
+                                            [&](double pause) { return end - pause > window; });
+    std::optional<std::size_t> nearest;
+    for (auto it = first; it != pauses.end(); ++it) {
+        const double distance = std::abs(*it - end);
+        if (*it > end && distance > window) break;
+        const auto p = static_cast<std::size_t>(it - pauses.begin());
+        if (used[p] || distance > window) continue;
+        if (!nearest || distance < std::abs(pauses[*nearest] - end)) nearest = p;
+    }
+    return nearest;
+}
+
 }  // namespace
 
 bool endsWithBoundaryPunctuation(std::string_view text) {
@@ -351,7 +388,9 @@ std::vector<TranscribedWord> segment(std::string_view finalText, const std::vect
 
     const std::vector<TimelineAnchor> anchors = anchorsFor(runs, speech);
     const double spanSeconds = std::max(speech.end - speech.start, 0.15);
-    const auto timeAt = [&](double fraction) { return interpolatedTime(fraction, anchors, speech.start, spanSeconds); };
+    const auto timeAt = [&](double fraction) {
+        return interpolatedTimeOrdered(fraction, anchors, speech.start, spanSeconds);
+    };
 
     std::vector<double> pauses;
     for (const double pause : pauseTimestamps) {
@@ -372,13 +411,8 @@ std::vector<TranscribedWord> segment(std::string_view finalText, const std::vect
         double end = std::max(secondTime, start + 0.04);
 
         if (scores[i] > 0 && !pauses.empty()) {
-            std::optional<std::size_t> nearest;
-            for (std::size_t p = 0; p < pauses.size(); ++p) {
-                const double distance = std::abs(pauses[p] - end);
-                if (used[p] || distance > snapWindow) continue;
-                // Pauses are sorted, so a strict comparison keeps the earlier one on a tie.
-                if (!nearest || distance < std::abs(pauses[*nearest] - end)) nearest = p;
-            }
+            // Pauses are sorted, so a strict comparison keeps the earlier one on a tie.
+            const std::optional<std::size_t> nearest = nearestUnusedPause(pauses, used, end, snapWindow);
             if (nearest && pauses[*nearest] > start + 0.06 && pauses[*nearest] < speech.end - 0.04) {
                 used[*nearest] = true;
                 end = pauses[*nearest];

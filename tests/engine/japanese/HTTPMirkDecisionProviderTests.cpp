@@ -1,7 +1,9 @@
 #include "engine/japanese/HTTPMirkDecisionProvider.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <functional>
 #include <string>
 #include <thread>
@@ -32,6 +34,22 @@ std::vector<JapaneseGroundedCandidate> twoCandidates() {
 }
 
 json correctionAnswer(json correction) { return json{{"answers", {{"correction", std::move(correction)}}}}; }
+
+json noulAnswers(std::vector<std::pair<std::string, double>> nouls, json mostSuspicious) {
+    json answers = json::object();
+    for (const auto& [id, noul] : nouls) answers[id] = {{"noul", noul}};
+    if (!mostSuspicious.is_null()) answers["most_suspicious"] = std::move(mostSuspicious);
+    return json{{"answers", std::move(answers)}};
+}
+
+// `reply` (a JSON object) with a padding field that makes it `size` bytes long.
+std::string paddedTo(const std::string& reply, std::size_t size) {
+    json padded = json::parse(reply);
+    padded["padding"] = "";
+    const std::size_t bare = padded.dump().size();
+    padded["padding"] = std::string(size > bare ? size - bare : 0, ' ');
+    return padded.dump();
+}
 
 long long millisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -208,6 +226,8 @@ TEST_F(DecisionProviderTest, TransportOutcomesFeedTheHealthGate) {
     const std::string good = correctionAnswer({{"choice", "candidate_0"}, {"confidence", 0.9}}).dump();
     const Case cases[] = {
         {"503", LocalHttpServer::Reply::withStatus(503, "down"), 500, 1},
+        // A good answer padded to 7 MB: the transfer ends at the cap, the answer is never read.
+        {"7 MB reply", LocalHttpServer::Reply::ok(paddedTo(good, 7 * 1024 * 1024)), 400, 1},
         {"404", LocalHttpServer::Reply::withStatus(404), 500, 1},
         {"reply after the budget", LocalHttpServer::Reply::ok(good).after(std::chrono::milliseconds(600)), 100, 1},
         {"connection dropped mid-body", LocalHttpServer::Reply::ok(good).droppedAfter(5), 500, 1},
@@ -219,6 +239,46 @@ TEST_F(DecisionProviderTest, TransportOutcomesFeedTheHealthGate) {
         EXPECT_FALSE(provider.decideJapanese("開業したい", twoCandidates(), std::nullopt, c.timeoutMs).has_value());
         EXPECT_EQ(MirkHealthGate::shared().consecutiveFailures(), c.failuresAfter);
     }
+}
+
+TEST_F(DecisionProviderTest, AReplyUpToTheCapIsRead) {
+    const std::string good = correctionAnswer({{"choice", "candidate_1"}, {"confidence", 0.9}}).dump();
+    service.answer(
+        ScriptedDecisionService::json(json::parse(paddedTo(good, HTTPMirkDecisionProvider::maxReplyBytes))));
+    const auto chosen = provider.decideJapanese("開業して保管する", twoCandidates(), std::nullopt, 2000);
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(chosen->id, "candidate_1");
+
+    service.answer(
+        ScriptedDecisionService::json(json::parse(paddedTo(good, HTTPMirkDecisionProvider::maxReplyBytes + 1))));
+    EXPECT_FALSE(provider.decideJapanese("開業して保管する", twoCandidates(), std::nullopt, 2000).has_value());
+    EXPECT_EQ(MirkHealthGate::shared().consecutiveFailures(), 1);
+}
+
+TEST_F(DecisionProviderTest, AnAnswerReadyAfterTheBudgetIsDiscarded) {
+    // The service's clock: every reply costs a second of it, so each answer is read late.
+    auto elapsedMs = std::make_shared<std::atomic<long long>>(0);
+    const Clock::time_point base = Clock::now();
+    const HTTPMirkDecisionProvider late{service.endpoint(),
+                                        [=] { return base + std::chrono::milliseconds(elapsedMs->load()); }};
+    const std::string transcript = "開業したいのでテキストを保管する";
+    const std::string firstPhrase = HTTPMirkDecisionProvider::segmentPhrases(transcript).at(0).id;
+    service.answerWith([&](const json& body) {
+        *elapsedMs += 1000;
+        if (body["questions"].contains("correction"))
+            return ScriptedDecisionService::json(correctionAnswer({{"choice", "candidate_1"}, {"confidence", 0.95}}));
+        return ScriptedDecisionService::json(noulAnswers({{firstPhrase, 0.9}}, nullptr));
+    });
+
+    EXPECT_FALSE(late.decideJapanese(transcript, twoCandidates(), std::nullopt, 400).has_value());
+    EXPECT_TRUE(late.detectSuspiciousSpans(transcript, std::nullopt, 400).empty());
+    EXPECT_EQ(service.requestCount(), 2u);
+    // The service did answer: late is not a failure of its health.
+    EXPECT_EQ(MirkHealthGate::shared().consecutiveFailures(), 0);
+
+    // The same answers within the budget are used.
+    EXPECT_TRUE(late.decideJapanese(transcript, twoCandidates(), std::nullopt, 1500).has_value());
+    EXPECT_FALSE(late.detectSuspiciousSpans(transcript, std::nullopt, 1500).empty());
 }
 
 TEST_F(DecisionProviderTest, TwoFailuresInARowStopFurtherCalls) {
@@ -264,12 +324,6 @@ TEST_F(DecisionProviderTest, ACancelledCallStopsAtOnceAndIsNoFailure) {
 
 // ---- span detection ----
 
-json noulAnswers(std::vector<std::pair<std::string, double>> nouls, json mostSuspicious) {
-    json answers = json::object();
-    for (const auto& [id, noul] : nouls) answers[id] = {{"noul", noul}};
-    if (!mostSuspicious.is_null()) answers["most_suspicious"] = std::move(mostSuspicious);
-    return json{{"answers", std::move(answers)}};
-}
 
 TEST_F(DecisionProviderTest, AsksOneQuestionPerPhraseAndOneForTheMostSuspicious) {
     const std::string transcript = "開業したいのでテキストを保管する";

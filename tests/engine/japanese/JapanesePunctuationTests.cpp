@@ -166,6 +166,35 @@ TEST(JapanesePunctuationTest, RebalanceSentenceCommas) {
     }
 }
 
+std::string repeated(std::string_view s, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += s;
+    return out;
+}
+
+// Long dictations are one line of thousands of characters: every comma is still weighed
+// on the whole sentence, and the result is what the rules give for each comma.
+TEST(JapanesePunctuationTest, LongLinesAreThinnedCommaByComma) {
+    const std::string clause = "昨日から雨が降っていたので";  // connective, kept when enough follows
+    const std::string rest = "試合は中止になりました";        // no connective, no short subject
+    const std::string shortSubject = "昨日の長い会議の最後の場面では部長が";
+    const std::string longRest = "全員に感謝を伝えていました";  // 13 characters
+    const Case cases[] = {
+        {repeated("今日は、", 5000), balanced, repeated("今日は", 5000)},
+        {repeated("今日は、晴れ。", 2000), light, repeated("今日は晴れ。", 2000)},
+        {repeated(clause + "、" + rest + "、", 400), balanced,
+         clause + "、" + repeated(rest + clause + "、", 399) + rest},
+        {repeated(shortSubject + "、" + longRest + "。", 500), balanced,
+         repeated(shortSubject + "、" + longRest + "。", 500)},
+        {repeated(shortSubject + "、", 1000), light, repeated(shortSubject + "、", 999) + shortSubject},
+        {repeated("今日は、", 5000), dense, repeated("今日は、", 5000)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input.substr(0, 60));
+        EXPECT_EQ(JapaneseInputProcessor::balancePunctuationRhythm(c.input, c.density), c.expected);
+    }
+}
+
 TEST(JapanesePunctuationTest, ApplyPunctuationStyle) {
     struct StyleCase {
         std::string input;

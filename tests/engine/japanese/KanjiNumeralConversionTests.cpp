@@ -82,9 +82,39 @@ TEST(KanjiNumeralConversionTest, NormalizeKanjiNumbers) {
         {"一から始める", "一から始める"},
         {"千葉と九州", "千葉と九州"},
         {"五十嵐さん", "50嵐さん"},
+        // A decimal ends where its fraction's digit kanji do; the numeral after it starts anew.
+        {"三点五十二点三", "3.512.3"},
+        {"三点五十人", "3.5十人"},
+        {"十点", "十点"},
+        {"点三", "点三"},
+        {"二十三点五点六", "23.5点六"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
+        EXPECT_EQ(JapaneseInputProcessor::normalizeKanjiNumbers(c.input), c.expected);
+    }
+}
+
+// Long runs are read once: the result is what the rules give, however long the run.
+TEST(KanjiNumeralConversionTest, LongRunsOfNumerals) {
+    struct Case {
+        std::string input;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {repeated("一", 20000), repeated("1", 20000)},
+        {repeated("一", 20000) + "パーセント", repeated("1", 20000) + "%"},
+        {repeated("一", 20000) + "点", repeated("1", 20000) + "点"},
+        // Too long for a value: the decimal is left, and each run is then written digit by digit.
+        {repeated("一", 10000) + "点" + repeated("二", 10000), repeated("1", 10000) + "点" + repeated("2", 10000)},
+        {repeated("二点五と", 5000), repeated("2.5と", 5000)},
+        {repeated("三点五パーセント、", 2000), repeated("3.5%、", 2000)},
+        {repeated("二十三人と", 4000), repeated("23人と", 4000)},
+        {repeated("1", 20000) + "パーセント", repeated("1", 20000) + "%"},
+        {repeated("1", 20000) + " 円", repeated("1", 20000) + " 円"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input.substr(0, 60));
         EXPECT_EQ(JapaneseInputProcessor::normalizeKanjiNumbers(c.input), c.expected);
     }
 }

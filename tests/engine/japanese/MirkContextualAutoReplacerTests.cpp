@@ -1,5 +1,6 @@
 #include "engine/japanese/MirkContextualAutoReplacer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -70,6 +71,19 @@ TEST(LocalHomophoneRulesTest, DetectsGuardedOccurrences) {
         SCOPED_TRACE(std::string(c.name) + ": " + c.text);
         EXPECT_EQ(MirkContextualAutoReplacer::detectLocalSuspiciousHomophoneSpans(c.text, c.context), c.expected);
     }
+}
+
+TEST(LocalHomophoneRulesTest, LongTextsAreScannedOccurrenceByOccurrence) {
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += "文章の保管が変です。";
+    const auto found = MirkContextualAutoReplacer::detectLocalSuspiciousHomophoneSpans(text, std::nullopt);
+    ASSERT_EQ(found.size(), 2000u);
+    const auto local = [](const char* left, const char* right) {
+        return MirkSpanSuspicion("保管", left, right, "MIRK文脈意図一致", "補完", 0.94);
+    };
+    EXPECT_EQ(found.front(), local("文章の", "が変です。"));
+    EXPECT_EQ(found[1], local("す。文章の", "が変です。"));
+    EXPECT_EQ(found.back(), local("す。文章の", "が変です。"));
 }
 
 // ---- the pass ----
@@ -287,6 +301,27 @@ TEST_F(AutoReplacerTest, StagesNeedTheirTimeOnTheMonotonicClock) {
                                                            defaults);
     EXPECT_EQ(service.requestCount(), 0u);
     EXPECT_EQ(lateResult.correctedText, "文章の補完が変です");
+}
+
+TEST_F(AutoReplacerTest, LocalFixesStopOnceTheBudgetIsSpent) {
+    std::string text;
+    for (int i = 0; i < 20; ++i) text += "文章の保管が変です。";
+    const auto fixes = [](const MirkAutoReplacementResult& result) {
+        return std::count(result.appliedAnnotations.begin(), result.appliedAnnotations.end(),
+                          std::string("⚡ MIRK自動置換: 保管 → 補完"));
+    };
+    // Within the budget every suspicious span is fixed.
+    EXPECT_EQ(fixes(run(text, false)), 20);
+
+    // Each reading of this clock costs a second: the budget is gone before the first fix,
+    // which is still made; the others are left.
+    MirkContextualAutoReplacer slow{provider, GuardedSpanCorrector(), [this] {
+                                        clock.advance(1000ms);
+                                        return clock.now()();
+                                    }};
+    const auto result = slow.autoReplaceHighConfidence(text, std::nullopt, 0.82, false, false, 950, defaults);
+    EXPECT_EQ(fixes(result), 1);
+    EXPECT_EQ(result.correctedText, "文章の補完が変です。" + text.substr(std::string("文章の保管が変です。").size()));
 }
 
 TEST_F(AutoReplacerTest, CancellationDuringTheServiceCallStillCleansUp) {

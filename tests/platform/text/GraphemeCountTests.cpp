@@ -36,5 +36,22 @@ TEST(GraphemeCountTest, CountsAsTheBreakIteratorDoes) {
     }
 }
 
+TEST(GraphemeCountTest, CountsUpToALimit) {
+    const std::string texts[] = {
+        "", "abc", "今日は晴れ。", "か\u3099き\u3099く\u3099", "e\u0301a\r\nb",
+        "\U0001F468\u200D\U0001F469\U0001F1EF\U0001F1F5x", "x\xff" "y", "日本\u3099\u3099\u3099語",
+    };
+    for (const std::string& text : texts) {
+        for (std::size_t limit = 0; limit <= 8; ++limit) {
+            SCOPED_TRACE(text + " up to " + std::to_string(limit));
+            EXPECT_EQ(graphemeCountUpTo(text, limit), std::min(graphemeCount(text), limit));
+        }
+    }
+    // Stops at the limit: a long text costs no more than its first characters.
+    std::string longText;
+    for (int i = 0; i < 100000; ++i) longText += "が\u3099";
+    EXPECT_EQ(graphemeCountUpTo(longText, 21), 21u);
+}
+
 }  // namespace
 }  // namespace pelora::text
