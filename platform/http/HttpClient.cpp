@@ -1,11 +1,14 @@
 #include "platform/http/HttpClient.h"
 
+#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <system_error>
 
 #include <curl/curl.h>
+#include <unistd.h>
 
 namespace pelora::http {
 
@@ -52,6 +55,14 @@ struct Transfer {
 
     std::int64_t received = 0;
     Clock::time_point lastActivity = Clock::now();
+
+    // Continuing a partial file: where the asked-for range starts, what the final
+    // response's Content-Range says, and who sees the bytes.
+    bool continuing = false;
+    std::int64_t fileOffset = 0;
+    std::int64_t contentRangeStart = -1;
+    bool bodyStarted = false;
+    const HttpClient::BodyObserver* observer = nullptr;
     bool stoppedOnErrorStatus = false;  // a download met a non-2xx status and skipped its body
     std::optional<HttpError> abort;     // why a callback ended the transfer
     std::exception_ptr callbackException;
@@ -63,9 +74,55 @@ long responseStatus(CURL* easy) {
     return status;
 }
 
-std::size_t onHeader(char*, std::size_t size, std::size_t count, void* user) {
-    static_cast<Transfer*>(user)->lastActivity = Clock::now();
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    }
+    return true;
+}
+
+std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& t = *static_cast<Transfer*>(user);
+    t.lastActivity = Clock::now();
+    const std::string_view line(data, size * count);
+    if (startsWithIgnoringCase(line, "http/")) {
+        t.contentRangeStart = -1;  // a new response (after a redirect or an interim one)
+    } else if (startsWithIgnoringCase(line, "content-range:")) {
+        // "Content-Range: bytes <first>-<last>/<total>"
+        const std::size_t bytes = line.find("bytes");
+        if (bytes != std::string_view::npos) {
+            std::int64_t first = 0;
+            const char* at = line.data() + bytes + 5;
+            while (at < line.data() + line.size() && *at == ' ') ++at;
+            const auto parsed = std::from_chars(at, line.data() + line.size(), first);
+            if (parsed.ec == std::errc() && parsed.ptr < line.data() + line.size() && *parsed.ptr == '-')
+                t.contentRangeStart = first;
+        }
+    }
     return size * count;
+}
+
+// The first body bytes of a continued download decide where they go: a 206 for the
+// asked-for range is appended, a 200 starts the file over.
+bool beginContinuedBody(Transfer& t, long status) {
+    t.bodyStarted = true;
+    if (status == 206) {
+        if (t.contentRangeStart != t.fileOffset) {
+            t.abort.emplace(HttpError::Kind::transport,
+                            "server answered another range than bytes " + std::to_string(t.fileOffset) + "-");
+            return false;
+        }
+        return true;
+    }
+    if (t.fileOffset > 0) {
+        if (std::fflush(t.file) != 0 || ftruncate(fileno(t.file), 0) != 0) {
+            t.abort.emplace(HttpError::Kind::file, std::error_code(errno, std::generic_category()).message());
+            return false;
+        }
+        t.fileOffset = 0;
+    }
+    return true;
 }
 
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
@@ -78,6 +135,7 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
         t.stoppedOnErrorStatus = true;
         return CURL_WRITEFUNC_ERROR;
     }
+    if (t.continuing && !t.bodyStarted && !beginContinuedBody(t, status)) return CURL_WRITEFUNC_ERROR;
     curl_off_t expected = -1;
     curl_easy_getinfo(t.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
     const std::int64_t limit = t.options->maxBytes;
@@ -93,10 +151,22 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
     } else {
         t.memory->append(data, n);
     }
+    if (t.observer && *t.observer) {
+        try {
+            (*t.observer)(t.fileOffset + t.received, std::string_view(data, n));
+        } catch (...) {
+            t.callbackException = std::current_exception();
+            return CURL_WRITEFUNC_ERROR;
+        }
+    }
     t.received += static_cast<std::int64_t>(n);
     if (t.options->onProgress) {
         try {
-            t.options->onProgress(t.received, static_cast<std::int64_t>(expected));
+            if (t.continuing) {
+                t.options->onProgress(t.fileOffset + t.received, expected < 0 ? -1 : t.fileOffset + expected);
+            } else {
+                t.options->onProgress(t.received, static_cast<std::int64_t>(expected));
+            }
         } catch (...) {
             // Exceptions must not unwind through libcurl; rethrown once the transfer ends.
             t.callbackException = std::current_exception();
@@ -135,6 +205,9 @@ void perform(Transfer& t, const std::string& url) {
         Attachment attachment(multi.get(), t.easy);
         std::stop_callback wake(options.stopToken, [m = multi.get()] { curl_multi_wakeup(m); });
         t.lastActivity = Clock::now();
+        const HttpClient::Options::MinimumRate& minimum = options.minimumRate;
+        Clock::time_point windowStart = Clock::now();
+        std::int64_t windowStartBytes = 0;
         for (;;) {
             if (options.stopToken.stop_requested()) throw failure(HttpError::Kind::cancelled, "request cancelled", url);
             int running = 0;
@@ -144,6 +217,19 @@ void perform(Transfer& t, const std::string& url) {
             if (options.stallTimeout.count() > 0 && Clock::now() - t.lastActivity > options.stallTimeout)
                 throw failure(HttpError::Kind::timeout,
                               "no data received for " + std::to_string(options.stallTimeout.count()) + " ms", url);
+            if (minimum.window.count() > 0) {
+                const Clock::time_point now = Clock::now();
+                if (now - windowStart >= minimum.window) {
+                    const double seconds = std::chrono::duration<double>(now - windowStart).count();
+                    if (static_cast<double>(t.received - windowStartBytes) < static_cast<double>(minimum.bytesPerSecond) * seconds)
+                        throw failure(HttpError::Kind::timeout,
+                                      "transfer slower than " + std::to_string(minimum.bytesPerSecond) + " bytes/s for " +
+                                          std::to_string(minimum.window.count()) + " ms",
+                                      url);
+                    windowStart = now;
+                    windowStartBytes = t.received;
+                }
+            }
             curl_multi_poll(multi.get(), nullptr, 0, 50, nullptr);
         }
         int queued = 0;
@@ -171,9 +257,11 @@ Easy prepare(const std::string& url, const HttpClient::Options& options, Transfe
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, options.httpsRedirectsOnly ? "https" : "http,https");
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, options.maxRedirects);
+    if (!options.certificateAuthorities.empty())
+        curl_easy_setopt(e, CURLOPT_CAINFO, options.certificateAuthorities.c_str());
     curl_easy_setopt(e, CURLOPT_USERAGENT, "PeloraVoice/2");
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
     if (options.totalTimeout.count() > 0)
@@ -233,6 +321,48 @@ long HttpClient::download(const std::string& url, const std::filesystem::path& f
         throw HttpError(HttpError::Kind::file, "cannot write " + file.string());
     cleanup.keep = status >= 200 && status <= 299;
     return status;
+}
+
+ContinuedDownload HttpClient::continueDownload(const std::string& url, const std::filesystem::path& file,
+                                               const Options& options, const BodyObserver& onBody) {
+    std::error_code sizeError;
+    const auto existing = std::filesystem::exists(file, sizeError) ? std::filesystem::file_size(file, sizeError) : 0;
+    if (sizeError)
+        throw HttpError(HttpError::Kind::file, "cannot read " + file.string() + ": " + sizeError.message());
+    // Appending: every write lands at the end, also after the file starts over.
+    std::unique_ptr<std::FILE, FileCloser> out(std::fopen(file.c_str(), "ab"));
+    if (!out)
+        throw HttpError(HttpError::Kind::file, "cannot open " + file.string() + ": " +
+                                                   std::error_code(errno, std::generic_category()).message());
+
+    Transfer t;
+    t.file = out.get();
+    t.continuing = true;
+    t.fileOffset = static_cast<std::int64_t>(existing);
+    t.observer = &onBody;
+    HeaderList headers;
+    Easy easy = prepare(url, options, t, headers);
+    curl_easy_setopt(easy.get(), CURLOPT_HTTPGET, 1L);
+    // Large files: fewer, larger writes.
+    curl_easy_setopt(easy.get(), CURLOPT_BUFFERSIZE, 256L * 1024);
+    const std::string range = std::to_string(existing) + "-";
+    if (existing > 0) curl_easy_setopt(easy.get(), CURLOPT_RANGE, range.c_str());
+    const ContinuedDownload kept{0, t.fileOffset, t.fileOffset};
+    try {
+        perform(t, url);
+    } catch (...) {
+        std::fflush(out.get());  // what arrived stays for the next attempt
+        throw;
+    }
+    ContinuedDownload result = kept;
+    result.status = responseStatus(easy.get());
+    if (std::fflush(out.get()) != 0 || std::fclose(out.release()) != 0)
+        throw HttpError(HttpError::Kind::file, "cannot write " + file.string());
+    if (result.ok()) {
+        result.resumedFrom = t.fileOffset;
+        result.fileBytes = t.fileOffset + t.received;
+    }
+    return result;
 }
 
 Response HttpClient::postJson(const std::string& url, std::string_view json, const Options& options) {

@@ -24,6 +24,27 @@ struct RequestOptions {
     // Called on the calling thread as body bytes arrive: (received, expected or -1 when unknown).
     std::function<void(std::int64_t, std::int64_t)> onProgress;
     std::stop_token stopToken;  // a stop request cancels the transfer promptly
+
+    // A body arriving slower than this on average over a whole window ends the transfer
+    // as a timeout (a network error): a trickling server cannot keep it going for ever.
+    // Off while the window is zero.
+    struct MinimumRate {
+        std::int64_t bytesPerSecond = 0;
+        std::chrono::milliseconds window{0};
+    };
+    MinimumRate minimumRate;
+    long maxRedirects = 10;
+    bool httpsRedirectsOnly = false;  // a redirect to anything but https fails the transfer
+    // PEM file of the certificate authorities to trust instead of the system's; empty = system.
+    std::string certificateAuthorities;
+};
+
+// How a download that continues a partial file went.
+struct ContinuedDownload {
+    long status = 0;
+    std::int64_t resumedFrom = 0;  // bytes kept from before; 0 when the file started over
+    std::int64_t fileBytes = 0;    // bytes in the file afterwards
+    bool ok() const { return status >= 200 && status <= 299; }
 };
 
 struct Response {
@@ -47,6 +68,17 @@ public:
     // body only for a 2xx status; for any other status, and when the transfer throws,
     // the file is removed. `maxBytes` applies to a 2xx body.
     static long download(const std::string& url, const std::filesystem::path& file, const Options& options = {});
+
+    // GET into `file`, continuing what it already holds: when it has bytes, only the rest
+    // is asked for with a range request and appended; a server that answers with the
+    // whole body (200) makes the file start over. The file stays whatever happens, so a
+    // later call continues it; for a non-2xx status it is left as it was. A 206 answer for
+    // another range than the one asked for fails as a transport error. `onProgress`
+    // receives (bytes in the file, whole size or -1); `onBody` (may be empty) sees every
+    // byte written, with its offset in the file (offset 0 again after a start-over).
+    using BodyObserver = std::function<void(std::int64_t offset, std::string_view bytes)>;
+    static ContinuedDownload continueDownload(const std::string& url, const std::filesystem::path& file,
+                                              const Options& options = {}, const BodyObserver& onBody = {});
 
     // POST of a JSON body ("Content-Type: application/json" is added); the body of
     // the reply is kept whatever the status.
