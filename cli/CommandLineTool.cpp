@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <ostream>
 
+#include <unistd.h>
+
+#include "cli/DownloadProgressLine.h"
 #include "engine/japanese/DefaultVocabulary.h"
 #include "engine/japanese/JapaneseInputOptions.h"
 #include "engine/recognition/AudioDecoder.h"
@@ -104,11 +107,20 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     options.punctuationDensity = JapanesePunctuationDensity::balanced;
 
     TranscriptionResult result;
+    DownloadProgressLine downloadLine(err, isatty(STDERR_FILENO) == 1);
     try {
         std::vector<float> samples = AudioDecoder::decode16kMono(file, nullptr);
+        if (parsed.mode != EngineMode::pureEG2English) {
+            // The speech model is fetched on first use; say so, and how far it has come.
+            PeloraHybridTranscriber::ensureJapaneseSpeechAssets(
+                [&](const std::string& text) { err << text << "\n" << std::flush; },
+                [&](const speech::AssetDownloadProgress& progress) { downloadLine.update(progress); });
+            downloadLine.finish();
+        }
         result = transcriber.transcribeSamples(samples, file, parsed.mode, options, defaultVocabulary(), std::nullopt,
                                                std::nullopt);
     } catch (const std::exception& e) {
+        downloadLine.finish();
         err << "Error: " << e.what() << "\n";
         return 1;
     }

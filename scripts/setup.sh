@@ -68,8 +68,7 @@ case "${1:-}" in
     "$build/cli/pelora-voice-cli" "$here/samples/konnichiwa-ja.wav" || status=$?
     if [ "$status" -ne 0 ]; then
       echo >&2
-      echo "The tool was built and ran; recognition needs a Japanese speech model, which is not shipped." >&2
-      echo "See README.md, \"What the system does not do on Linux\", for where to put one." >&2
+      echo "The tool was built and ran; Japanese recognition needs the speech model ggml-small.bin (466 MiB), downloaded on first use from https://huggingface.co/ggerganov/whisper.cpp; offline, copy it into ${XDG_DATA_HOME:-$HOME/.local/share}/PeloraVoice2/speech/ja/ (README.md, \"The Japanese speech model\")." >&2
     fi
     exit "$status"
     ;;

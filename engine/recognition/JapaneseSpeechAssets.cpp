@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <system_error>
+#include <vector>
 
 #include "engine/recognition/ModelManager.h"
 #include "engine/recognition/PeloraVoiceError.h"
@@ -14,6 +15,12 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kManifestName = "manifest.json";
+constexpr const char* kIncomingName = ".incoming";
+
+void removeIfEmpty(const fs::path& folder) {
+    std::error_code ignored;  // still holds verified files for the next attempt, or never made
+    fs::remove(folder, ignored);
+}
 
 // The manifest is written whole under its final name or not at all.
 void writeAtomically(const fs::path& file, const std::string& bytes) {
@@ -42,12 +49,14 @@ speech::SpeechRecognitionError installationError(const std::string& detail, cons
 
 }  // namespace
 
-std::string JapaneseSpeechAssets::ensureJapaneseSpeechAssets(const ProgressCallback& onProgress) {
-    return ensureJapaneseSpeechAssets(*sharedRecognition(), onProgress);
+std::string JapaneseSpeechAssets::ensureJapaneseSpeechAssets(const ProgressCallback& onProgress,
+                                                             const speech::AssetProgressCallback& onDownloadProgress) {
+    return ensureJapaneseSpeechAssets(*sharedRecognition(), onProgress, onDownloadProgress);
 }
 
 std::string JapaneseSpeechAssets::ensureJapaneseSpeechAssets(speech::SpeechRecognition& recognition,
-                                                             const ProgressCallback& onProgress) {
+                                                             const ProgressCallback& onProgress,
+                                                             const speech::AssetProgressCallback& onDownloadProgress) {
     std::optional<std::string> locale = recognition.supportedLocale(firstLocaleIdentifier);
     if (!locale) locale = recognition.supportedLocale(secondLocaleIdentifier);
     if (!locale) throw PeloraVoiceError::invalidModelAsset(unsupportedLocaleText);
@@ -57,7 +66,7 @@ std::string JapaneseSpeechAssets::ensureJapaneseSpeechAssets(speech::SpeechRecog
         case speech::AssetStatus::supported:
         case speech::AssetStatus::downloading:
             if (onProgress) onProgress(installingProgressText);
-            if (auto request = recognition.assetInstallationRequest(*locale)) request->downloadAndInstall();
+            if (auto request = recognition.assetInstallationRequest(*locale)) request->downloadAndInstall(onDownloadProgress);
             break;
         case speech::AssetStatus::installed: break;
     }
@@ -77,6 +86,7 @@ const std::string& JapaneseSpeechAssets::remoteManifestURL() {
 }
 
 void JapaneseSpeechAssets::installAssets(const fs::path& folder, const std::string& manifestURL) {
+    const fs::path incoming = folder / kIncomingName;
     try {
         fs::create_directories(folder);
         const ModelManager::FetchedManifest fetched = ModelManager::fetchManifest(manifestURL);
@@ -85,20 +95,40 @@ void JapaneseSpeechAssets::installAssets(const fs::path& folder, const std::stri
             if (!ModelManager::isSafeRelativeAssetPath(file.path, folder))
                 throw PeloraVoiceError::invalidModelAsset("Unsafe manifest path: " + file.path);
         }
+        // Every file verified beside the folder's own first, so that the folder never
+        // holds some new files without the rest.
+        std::vector<const ManifestFile*> staged;
         for (const ManifestFile& file : fetched.manifest.files) {
-            const fs::path destination = folder / file.path;
-            if (ModelManager::fileMatches(destination, file.size, file.sha256)) continue;
-            ModelManager::downloadVerifiedFile(ModelManager::sourceURL(file.url, manifestURL), destination, file.size,
-                                               file.sha256, file.path);
+            if (ModelManager::fileMatches(folder / file.path, file.size, file.sha256)) continue;
+            const fs::path waiting = incoming / file.path;
+            if (!ModelManager::fileMatches(waiting, file.size, file.sha256)) {
+                ModelManager::downloadVerifiedFile(ModelManager::sourceURL(file.url, manifestURL), waiting, file.size,
+                                                   file.sha256, file.path);
+            }
+            staged.push_back(&file);
         }
+        for (const ManifestFile* file : staged) {
+            const fs::path destination = folder / file->path;
+            fs::create_directories(destination.parent_path());
+            fs::rename(incoming / file->path, destination);
+        }
+        fs::remove_all(incoming);
         // Last, so that a failed installation leaves no manifest vouching for missing files.
         writeAtomically(folder / kManifestName, fetched.bytes);
     } catch (const PeloraVoiceError& error) {
+        removeIfEmpty(incoming);
         // The model store's texts speak of EG2 models; the payload alone says what failed.
         throw installationError(error.payload(), folder);
     } catch (const std::exception& error) {  // transfer, manifest decoding and file-system errors
+        removeIfEmpty(incoming);
         throw installationError(error.what(), folder);
     }
+}
+
+void JapaneseSpeechAssets::installCatalogueModel(const fs::path& folder, const SpeechModelCatalogue& catalogue,
+                                                 const std::string& name, const SpeechModelDownload::Options& options) {
+    const SpeechModelCatalogueEntry& entry = catalogue.entry(name);
+    SpeechModelDownload::install(folder, entry, catalogue.url(entry), options);
 }
 
 std::shared_ptr<speech::SpeechRecognition> JapaneseSpeechAssets::sharedRecognition() {
@@ -106,7 +136,23 @@ std::shared_ptr<speech::SpeechRecognition> JapaneseSpeechAssets::sharedRecogniti
         speech::SpeechAssetConfiguration configuration;
         configuration.assetFolder = assetDirectory();
         if (const char* named = std::getenv(modelEnvironmentVariable); named && *named) configuration.modelFile = named;
-        configuration.installer = [](const fs::path& folder) { installAssets(folder, remoteManifestURL()); };
+        if (const char* server = std::getenv(ModelManager::serverEnvironmentVariable); server && *server) {
+            // An organisation's own model server, as before.
+            configuration.installer = [](const fs::path& folder, const speech::AssetProgressCallback&) {
+                installAssets(folder, remoteManifestURL());
+            };
+        } else {
+            const std::string name = SpeechModelCatalogue::chosenName();
+            configuration.modelFileName = "ggml-" + name + ".bin";
+            // Without an explicit choice, a model file the user placed under another name serves too.
+            const char* chosen = std::getenv(SpeechModelCatalogue::modelNameEnvironmentVariable);
+            configuration.otherModelFilesServe = !(chosen && *chosen);
+            configuration.installer = [name](const fs::path& folder, const speech::AssetProgressCallback& onProgress) {
+                SpeechModelDownload::Options options;
+                options.onProgress = onProgress;
+                installCatalogueModel(folder, SpeechModelCatalogue::builtIn(), name, options);
+            };
+        }
         return speech::makeSpeechRecognition(std::move(configuration));
     }();
     return recognition;

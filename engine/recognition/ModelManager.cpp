@@ -128,6 +128,8 @@ http::RequestOptions transferOptions() {
     http::RequestOptions options;
     options.connectTimeout = std::chrono::seconds(30);
     options.stallTimeout = std::chrono::seconds(60);
+    // A server that trickles a byte now and then never trips the stall timeout.
+    options.minimumRate = {1024, std::chrono::seconds(30)};
     return options;
 }
 

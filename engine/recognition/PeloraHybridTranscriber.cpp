@@ -39,8 +39,8 @@ PeloraHybridTranscriber::PeloraHybridTranscriber(const std::optional<std::filesy
 PeloraHybridTranscriber::PeloraHybridTranscriber(TranscriptionStages stages) : stages_(std::move(stages)) {}
 
 std::string PeloraHybridTranscriber::ensureJapaneseSpeechAssets(
-    const std::function<void(const std::string&)>& onProgress) {
-    return JapaneseSpeechAssets::ensureJapaneseSpeechAssets(onProgress);
+    const std::function<void(const std::string&)>& onProgress, const speech::AssetProgressCallback& onDownloadProgress) {
+    return JapaneseSpeechAssets::ensureJapaneseSpeechAssets(onProgress, onDownloadProgress);
 }
 
 TranscriptionResult PeloraHybridTranscriber::transcribeSamples(

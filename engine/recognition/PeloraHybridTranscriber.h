@@ -10,6 +10,7 @@
 #include "engine/recognition/EngineMode.h"
 #include "engine/recognition/TranscriptionResult.h"
 #include "engine/recognition/TranscriptionStages.h"
+#include "platform/speech/SpeechRecognition.h"
 
 namespace pelora {
 
@@ -40,8 +41,10 @@ public:
 
     // Finds the supported Japanese locale and installs the on-device recogniser's assets
     // when they are missing (JapaneseSpeechAssets); returns the locale. Blocks for the
-    // whole download; `onProgress` may be empty.
-    static std::string ensureJapaneseSpeechAssets(const std::function<void(const std::string&)>& onProgress = {});
+    // whole download; `onProgress` may be empty. `onDownloadProgress` (may be empty)
+    // follows a model download as it goes.
+    static std::string ensureJapaneseSpeechAssets(const std::function<void(const std::string&)>& onProgress = {},
+                                                  const speech::AssetProgressCallback& onDownloadProgress = {});
 
     // Payload of the EG2-only mode's missing-models error: the legacy model folder.
     static constexpr const char* missingModelsPayload = "~/.local/share/ai.mosvik.eg2demo/models";

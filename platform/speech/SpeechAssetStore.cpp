@@ -8,6 +8,11 @@
 #include <system_error>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 namespace pelora::speech {
@@ -69,12 +74,21 @@ SpeechModelCheck::Result SpeechAssetStore::check(const fs::path& file) const {
 std::vector<fs::path> SpeechAssetStore::candidates() const {
     if (configuration_.modelFile) return {*configuration_.modelFile};
     const fs::path& folder = configuration_.assetFolder;
-    std::error_code error;
     std::vector<fs::path> files;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (it->path().extension() == kModelExtension && isRegularFile(it->path())) files.push_back(it->path());
+    if (!configuration_.modelFileName.empty()) {
+        files.push_back(folder / configuration_.modelFileName);
+        if (!configuration_.otherModelFilesServe) return files;
     }
-    std::sort(files.begin(), files.end());
+    std::error_code error;
+    std::vector<fs::path> others;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (it->path().extension() == kModelExtension && isRegularFile(it->path()) &&
+            it->path().filename() != configuration_.modelFileName) {
+            others.push_back(it->path());
+        }
+    }
+    std::sort(others.begin(), others.end());
+    files.insert(files.end(), others.begin(), others.end());
     return files;
 }
 
@@ -111,7 +125,50 @@ std::string SpeechAssetStore::placementHint() const {
            configuration_.assetFolder.string();
 }
 
-void SpeechAssetStore::install() {
+namespace {
+
+// An exclusive lock on "<folder>/.install.lock" across processes. The file is removed
+// when the lock is released; a process that locked a file already removed tries again
+// on the new one, so two processes never both hold the lock.
+class InstallLock {
+public:
+    explicit InstallLock(const fs::path& folder) : file_(folder / ".install.lock") {
+        fs::create_directories(folder);
+        for (;;) {
+            fd_ = ::open(file_.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+            if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "cannot create " + file_.string());
+            int locked;
+            do {
+                locked = ::flock(fd_, LOCK_EX);
+            } while (locked != 0 && errno == EINTR);
+            if (locked != 0) {
+                const int error = errno;
+                ::close(fd_);
+                throw std::system_error(error, std::generic_category(), "cannot lock " + file_.string());
+            }
+            struct stat held {}, named {};
+            if (::fstat(fd_, &held) == 0 && ::stat(file_.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+                held.st_dev == named.st_dev) {
+                return;
+            }
+            ::close(fd_);  // the holder before us removed it: lock the new one
+        }
+    }
+    ~InstallLock() {
+        ::unlink(file_.c_str());  // before the lock goes, so nobody waits on a removed file for ever
+        ::close(fd_);
+    }
+    InstallLock(const InstallLock&) = delete;
+    InstallLock& operator=(const InstallLock&) = delete;
+
+private:
+    fs::path file_;
+    int fd_ = -1;
+};
+
+}  // namespace
+
+void SpeechAssetStore::install(const AssetProgressCallback& onProgress) {
     std::lock_guard lock(installMutex_);
     installing_ = true;
     struct Reset {
@@ -131,7 +188,10 @@ void SpeechAssetStore::install() {
         throw SpeechRecognitionError("日本語音声認識モデルがインストールされていません。" + placementHint());
     }
     try {
-        configuration_.installer(configuration_.assetFolder);
+        const InstallLock crossProcess(configuration_.assetFolder);
+        // Another process may have installed the model while this one waited.
+        if (installedModel()) return;
+        configuration_.installer(configuration_.assetFolder, onProgress);
     } catch (const SpeechRecognitionError&) {
         throw;
     } catch (const std::exception& error) {

@@ -39,9 +39,10 @@ public:
     bool isInstalling() const { return installing_.load(); }
 
     // Runs the installer unless the model is installed; waits for an installation that is
-    // already running. Throws SpeechRecognitionError, whose message names the asset folder
-    // (where a model file can also be placed by hand).
-    void install();
+    // already running, in this process or another (a lock file in the asset folder), and
+    // installs nothing when that one installed the model. Throws SpeechRecognitionError,
+    // whose message names the asset folder (where a model file can also be placed by hand).
+    void install(const AssetProgressCallback& onProgress = {});
 
     // Where a model file can be placed, as the error messages tell it.
     std::string placementHint() const;

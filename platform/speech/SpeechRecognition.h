@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/speech/ResultSequence.h"
 #include "platform/speech/SpeechTranscriptionResult.h"
@@ -45,12 +47,23 @@ public:
     virtual void start(AudioInputFile& file, bool finishAfterFile) = 0;
 };
 
+// How far a download of language assets has come.
+struct AssetDownloadProgress {
+    std::string fileName;
+    std::int64_t receivedBytes = 0;
+    std::int64_t totalBytes = -1;  // -1 while unknown
+    double bytesPerSecond = 0;     // recent rate; 0 while unknown
+    double secondsLeft = -1;       // -1 while unknown
+};
+using AssetProgressCallback = std::function<void(const AssetDownloadProgress&)>;
+
 // Installs the language assets of a locale.
 class AssetInstallationRequest {
 public:
     virtual ~AssetInstallationRequest() = default;
     // Blocks until the assets are installed; throws SpeechRecognitionError otherwise.
-    virtual void downloadAndInstall() = 0;
+    // `onProgress` (may be empty) is called on this thread while files download.
+    virtual void downloadAndInstall(const AssetProgressCallback& onProgress) = 0;
 };
 
 class SpeechRecognition {
@@ -72,13 +85,31 @@ public:
 
 // Where the language assets live and how they get there.
 struct SpeechAssetConfiguration {
+    using Installer =
+        std::function<void(const std::filesystem::path& assetFolder, const AssetProgressCallback& onProgress)>;
+
+    SpeechAssetConfiguration() = default;
+    SpeechAssetConfiguration(std::filesystem::path assetFolder, std::optional<std::filesystem::path> modelFile,
+                             Installer installer, std::string modelFileName = {}, bool otherModelFilesServe = true)
+        : assetFolder(std::move(assetFolder)),
+          modelFile(std::move(modelFile)),
+          installer(std::move(installer)),
+          modelFileName(std::move(modelFileName)),
+          otherModelFilesServe(otherModelFilesServe) {}
+
     // Holds the model file ("*.bin") of the installed assets.
     std::filesystem::path assetFolder;
     // A model file named by the user; when set it stands for the assets and nothing is installed.
     std::optional<std::filesystem::path> modelFile;
     // Fetches the assets into the asset folder, each file verified before it takes its
-    // final name; throws on failure. Called one installation at a time.
-    std::function<void(const std::filesystem::path& assetFolder)> installer;
+    // final name, reporting progress; throws on failure. Called one installation at a
+    // time, across processes too (a lock file in the asset folder).
+    Installer installer;
+    // The model file of the folder to use ("ggml-small.bin"); empty: the first model
+    // file of the folder by name.
+    std::string modelFileName;
+    // When the named model file is missing, another model file of the folder stands in.
+    bool otherModelFilesServe = true;
 };
 
 // The recogniser of this system (whisper.cpp over a ggml model file), Japanese only.

@@ -275,7 +275,7 @@ private:
 class StoreInstallation final : public AssetInstallationRequest {
 public:
     explicit StoreInstallation(std::shared_ptr<SpeechAssetStore> store) : store_(std::move(store)) {}
-    void downloadAndInstall() override { store_->install(); }
+    void downloadAndInstall(const AssetProgressCallback& onProgress) override { store_->install(onProgress); }
 
 private:
     std::shared_ptr<SpeechAssetStore> store_;

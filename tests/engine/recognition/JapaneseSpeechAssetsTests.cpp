@@ -80,7 +80,7 @@ public:
 
     std::shared_ptr<speech::SpeechRecognition> recognition(const std::string& manifestURL) {
         return speech::makeSpeechRecognition(
-            {folder_, std::nullopt, [manifestURL](const fs::path& f) { JapaneseSpeechAssets::installAssets(f, manifestURL); }});
+            {folder_, std::nullopt, [manifestURL](const fs::path& f, const speech::AssetProgressCallback&) { JapaneseSpeechAssets::installAssets(f, manifestURL); }});
     }
 
     std::vector<std::string> progress_;
@@ -189,6 +189,28 @@ TEST_F(JapaneseSpeechAssetsTest, FailedInstallationsLeaveNothingBehindAndNameThe
         EXPECT_TRUE(folderContents(folder_).empty()) << c.name << ": " << ::testing::PrintToString(folderContents(folder_));
         EXPECT_EQ(recognition->assetStatus("ja_JP"), speech::AssetStatus::supported) << c.name;
     }
+}
+
+TEST_F(JapaneseSpeechAssetsTest, AFailureOnALaterFileLeavesTheEarlierOneUninstalledUntilAllArrive) {
+    const std::string extra = "vocabulary notes";
+    const std::string manifest =
+        R"({"total_bytes":1,"version":1,"files":[{"sha256":")" + http::sha256Hex(*model_) +
+        R"(","url":"ggml-tiny-random.bin","size":)" + std::to_string(model_->size()) +
+        R"(,"path":"ggml-tiny-random.bin"},{"sha256":")" + http::sha256Hex(extra) + R"(","url":"notes.txt","size":)" +
+        std::to_string(extra.size()) + R"(,"path":"notes.txt"}]})";
+    server_.serve(kManifestPath, reply(manifest, "application/json"));
+    serveModel(*model_);
+    auto recognition = this->recognition(server_.url(kManifestPath));
+    EXPECT_THROW(JapaneseSpeechAssets::ensureJapaneseSpeechAssets(*recognition, {}), speech::SpeechRecognitionError);
+    EXPECT_EQ(recognition->assetStatus("ja_JP"), speech::AssetStatus::supported)
+        << "the verified model is not installed while the installation failed";
+    EXPECT_FALSE(fs::exists(folder_ / "ggml-tiny-random.bin"));
+
+    server_.serve("/models/speech/ja/v1/notes.txt", reply(extra));
+    EXPECT_NO_THROW(JapaneseSpeechAssets::ensureJapaneseSpeechAssets(*recognition, {}));
+    EXPECT_EQ(recognition->assetStatus("ja_JP"), speech::AssetStatus::installed);
+    EXPECT_EQ(folderContents(folder_), (std::vector<std::string>{"ggml-tiny-random.bin", "manifest.json", "notes.txt"}));
+    EXPECT_EQ(server_.requestCount(kModelPath), 1u) << "the file verified the first time is not fetched again";
 }
 
 TEST_F(JapaneseSpeechAssetsTest, WithoutNetworkTheErrorSaysWhereAModelCanBePlaced) {

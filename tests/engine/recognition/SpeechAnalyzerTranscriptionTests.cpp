@@ -87,7 +87,7 @@ public:
 private:
     struct Request final : speech::AssetInstallationRequest {
         explicit Request(ScriptedRecognition& owner) : owner(owner) {}
-        void downloadAndInstall() override {
+        void downloadAndInstall(const speech::AssetProgressCallback&) override {
             ++owner.installations;
             if (owner.script_.installError) std::rethrow_exception(owner.script_.installError);
         }

@@ -108,7 +108,7 @@ TEST(SpeechAssetStore, NamedModelFileStandsForTheFolder) {
     SpeechAssetStore missing({dir / "folder", dir / "missing.bin", nullptr});
     EXPECT_FALSE(missing.installedModel()) << "a named file that is missing is not replaced by the folder's";
     int installs = 0;
-    SpeechAssetStore withInstaller({dir / "folder", dir / "missing.bin", [&](const fs::path&) { ++installs; }});
+    SpeechAssetStore withInstaller({dir / "folder", dir / "missing.bin", [&](const fs::path&, const AssetProgressCallback&) { ++installs; }});
     try {
         withInstaller.install();
         FAIL() << "expected an error";
@@ -121,7 +121,7 @@ TEST(SpeechAssetStore, NamedModelFileStandsForTheFolder) {
 TEST(SpeechAssetStore, InstallRunsTheInstallerOnlyWhenNothingIsInstalled) {
     TempDir dir;
     int installs = 0;
-    SpeechAssetStore store({dir / "ja", std::nullopt, [&](const fs::path& folder) {
+    SpeechAssetStore store({dir / "ja", std::nullopt, [&](const fs::path& folder, const AssetProgressCallback&) {
                                 ++installs;
                                 writeFile(folder / "ggml-small.bin", modelBytes());
                             }});
@@ -135,15 +135,15 @@ TEST(SpeechAssetStore, InstallRunsTheInstallerOnlyWhenNothingIsInstalled) {
 TEST(SpeechAssetStore, InstallFailuresNameTheFolderWhereAModelCanBePlaced) {
     struct Case {
         const char* name;
-        std::function<void(const fs::path&)> installer;
+        std::function<void(const fs::path&, const AssetProgressCallback&)> installer;
         std::string expectedPart;
     };
     const Case cases[] = {
-        {"installer fails", [](const fs::path&) { throw std::runtime_error("connection refused"); },
+        {"installer fails", [](const fs::path&, const AssetProgressCallback&) { throw std::runtime_error("connection refused"); },
          "connection refused"},
-        {"installer leaves no model", [](const fs::path& folder) { writeFile(folder / "readme.txt", "x"); }, ".bin"},
+        {"installer leaves no model", [](const fs::path& folder, const AssetProgressCallback&) { writeFile(folder / "readme.txt", "x"); }, ".bin"},
         {"installer leaves a damaged model",
-         [](const fs::path& folder) { writeFile(folder / "ggml-small.bin", magicAlone()); }, "vocabulary size"},
+         [](const fs::path& folder, const AssetProgressCallback&) { writeFile(folder / "ggml-small.bin", magicAlone()); }, "vocabulary size"},
         {"no installer", nullptr, "インストールされていません"},
     };
     for (const Case& c : cases) {
@@ -167,7 +167,7 @@ TEST(SpeechAssetStore, ConcurrentInstallsRunTheInstallerOnce) {
     std::latch entered(1);
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
-    SpeechAssetStore store({dir.path(), std::nullopt, [&](const fs::path& folder) {
+    SpeechAssetStore store({dir.path(), std::nullopt, [&](const fs::path& folder, const AssetProgressCallback&) {
                                 ++installs;
                                 entered.count_down();
                                 released.wait();

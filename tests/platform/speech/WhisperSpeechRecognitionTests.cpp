@@ -117,7 +117,7 @@ TEST_F(WhisperSpeechRecognitionTest, AssetStatusFollowsTheModelFile) {
 
     std::latch entered(1);
     std::promise<void> release;
-    auto recognition = makeSpeechRecognition({work_ / "ja", std::nullopt, [&](const fs::path& folder) {
+    auto recognition = makeSpeechRecognition({work_ / "ja", std::nullopt, [&](const fs::path& folder, const AssetProgressCallback&) {
                                                   entered.count_down();
                                                   release.get_future().wait();
                                                   fs::create_directories(folder);
@@ -127,7 +127,7 @@ TEST_F(WhisperSpeechRecognitionTest, AssetStatusFollowsTheModelFile) {
     EXPECT_EQ(recognition->assetStatus("ja_JP"), AssetStatus::supported);
     auto request = recognition->assetInstallationRequest("ja_JP");
     ASSERT_NE(request, nullptr);
-    auto installing = std::async(std::launch::async, [&] { request->downloadAndInstall(); });
+    auto installing = std::async(std::launch::async, [&] { request->downloadAndInstall({}); });
     entered.wait();
     EXPECT_EQ(recognition->assetStatus("ja_JP"), AssetStatus::downloading);
     release.set_value();
