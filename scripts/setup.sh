@@ -23,6 +23,8 @@ packages=(
   libicu-dev libmecab-dev mecab mecab-ipadic-utf8 mecab-utils
   # networking, hashing, JSON, secrets
   libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libcpp-httplib-dev libsecret-1-dev gnome-keyring dbus libglib2.0-bin
+  # the download tests make a certificate for 127.0.0.1; the download benchmark compares with curl
+  openssl curl
   # desktop application: toolkit, accessibility, X11, sound
   qt6-base-dev qt6-svg-dev libatspi2.0-dev at-spi2-core libx11-dev libxtst-dev libxi-dev libxfixes-dev libxres-dev
   libxkbcommon-dev libpulse-dev libglib2.0-dev fonts-ipafont-gothic desktop-file-utils
