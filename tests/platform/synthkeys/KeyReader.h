@@ -1,0 +1,61 @@
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace pelora::synthkeys::testing {
+
+// A focused window of our own that reads key presses the way an ordinary Xlib client
+// does: keysyms looked up when the event is read, keymap refreshed on MappingNotify.
+class KeyReader {
+public:
+    struct Press {
+        KeySym keysym;
+        unsigned state;  // modifier mask at the press
+    };
+
+    explicit KeyReader(const std::string& display);
+    ~KeyReader();
+    KeyReader(const KeyReader&) = delete;
+    KeyReader& operator=(const KeyReader&) = delete;
+
+    // The presses so far, as text (each keysym's character) and as keysyms.
+    std::u32string text();
+    std::vector<Press> presses();
+    void clear();
+    // Waits (polling) until `count` presses arrived or `timeout` passed; then waits a
+    // little longer so that surplus presses would show.
+    void waitForPresses(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+private:
+    void run();
+
+    Display* display_ = nullptr;
+    Window window_ = 0;
+    std::mutex mutex_;
+    std::vector<Press> presses_;
+    std::atomic<bool> stop_ = false;
+    std::thread thread_;
+};
+
+// The core keymap and modifier map of a display, for before/after comparisons.
+struct KeymapSnapshot {
+    std::vector<KeySym> keysyms;
+    int keysymsPerKeycode = 0;
+    std::vector<KeyCode> modifiers;
+    friend bool operator==(const KeymapSnapshot&, const KeymapSnapshot&) = default;
+};
+KeymapSnapshot snapshotKeymap(const std::string& display);
+
+// Presses (or releases) the key of `keysym` through a connection of the test's own.
+void fakeKey(const std::string& display, KeySym keysym, bool down);
+// True when the key of `keysym` is down.
+bool isKeyDown(const std::string& display, KeySym keysym);
+
+}  // namespace pelora::synthkeys::testing
