@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,9 @@ namespace pelora {
 
 namespace accessibility {
 class AccessibilityDesktop;
+}
+namespace synthkeys {
+class SyntheticKeyboard;
 }
 
 // A selection in a text element: location and length in UTF-16 code units of its text.
@@ -96,6 +100,34 @@ public:
     // Tests put their own desktop behind the injector; nullptr restores the real one.
     // Not for use while other threads use the injector.
     static void useAccessibilityForTesting(std::shared_ptr<accessibility::AccessibilityDesktop> desktop);
+
+    // ---- Synthetic key events (AccessibilityTextInjectorKeys.cpp) -------------------
+    // Keys go to whichever window has the keyboard focus, through the X display's XTest
+    // extension; Command is Control here. Each operation first releases modifiers that
+    // are still held (its keys carry only the modifiers it presses itself), blocks the
+    // calling thread, whichever it is, for its pauses, and throws TextInjectionError:
+    // postEventNotPermitted when no display takes synthetic events (nothing posted),
+    // injectionFailed when a key cannot be found or the display goes away (what was
+    // posted stays posted). A stop request cuts the pauses short, never the sequence.
+
+    // True when a display answers and offers synthetic events.
+    static bool mayPostEvents();
+    // Control+V; Control+Shift+V for a terminal-like target, where Control+V is a key
+    // of its own.
+    static void simulateCommandVPaste(bool terminalLike = false, std::stop_token stop = {});
+    static void simulateShiftReturnKey(std::stop_token stop = {});
+    // Extends the selection leftwards by `count` characters; nothing at all below 1.
+    static void simulateShiftLeftSelection(int count, std::stop_token stop = {});
+    // One BackSpace.
+    static void simulateDeleteKey(std::stop_token stop = {});
+    // Types the text, each code point whole and once, line feeds as Shift+Return.
+    // Nothing at all for an empty text.
+    static void simulateUnicodeTyping(std::string_view text, std::stop_token stop = {});
+
+    // Tests put their own keyboard behind the operations; nullptr restores the display's.
+    // Not for use while other threads post keys.
+    static void useKeyboardForTesting(std::shared_ptr<synthkeys::SyntheticKeyboard> keyboard);
+    // ---- end of synthetic key events -----------------------------------------------
 };
 
 }  // namespace pelora

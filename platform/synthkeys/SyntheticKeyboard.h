@@ -21,8 +21,11 @@ public:
     // Releases every modifier key that is down, whoever pressed it, so that the events
     // that follow carry only the modifiers the caller presses itself.
     virtual bool releaseHeldModifiers() = 0;
-    // Presses or releases one key. False when the key has no keycode and none can be
-    // lent to it, or the connection is gone.
+    // Finds the key's keycode (lending it one when the keymap has none) without
+    // pressing it, so that a sequence can fail before any of it is posted. False when
+    // the key has no keycode and none can be lent to it, or the connection is gone.
+    virtual bool prepare(Key key) = 0;
+    // Presses or releases one key; false as for prepare().
     virtual bool post(Key key, bool down) = 0;
     // Types each code point once, in order, whatever modifiers or lock keys are active.
     // False when no keycode can be lent or the connection is gone; what was typed before

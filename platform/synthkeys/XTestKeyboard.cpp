@@ -172,6 +172,8 @@ public:
         return !lost();
     }
 
+    bool prepare(Key key) override { return !lost() && keycodeOf(key).has_value() && !lost(); }
+
     bool post(Key key, bool down) override {
         if (lost()) return false;
         const std::optional<KeyCode> keycode = keycodeOf(key);
