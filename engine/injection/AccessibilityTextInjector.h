@@ -120,6 +120,9 @@ public:
     static void simulateShiftLeftSelection(int count, std::stop_token stop = {});
     // One BackSpace.
     static void simulateDeleteKey(std::stop_token stop = {});
+    // One Right key: a selection collapses to its end, so a correction that fails after
+    // selecting never leaves the user's text selected for the next keystroke to replace.
+    static void simulateRightKey(std::stop_token stop = {});
     // Types the text, each code point whole and once, line feeds as Shift+Return.
     // Nothing at all for an empty text.
     static void simulateUnicodeTyping(std::string_view text, std::stop_token stop = {});

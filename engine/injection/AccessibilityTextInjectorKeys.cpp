@@ -23,6 +23,7 @@ constexpr std::string_view pasteFailed = "キーイベントの作成に失敗�
 constexpr std::string_view shiftReturnFailed = "Shift+Return キーイベントの作成に失敗しました";
 constexpr std::string_view shiftLeftFailed = "Shift+Left キーイベントの作成に失敗しました";
 constexpr std::string_view deleteFailed = "Delete キーイベントの作成に失敗しました";
+constexpr std::string_view rightFailed = "Right キーイベントの作成に失敗しました";
 constexpr std::string_view typingFailed = "Unicode キーイベントの作成に失敗しました";
 
 std::shared_ptr<synthkeys::SyntheticKeyboard>& keyboardForTesting() {
@@ -123,6 +124,11 @@ void AccessibilityTextInjector::simulateShiftLeftSelection(int count, std::stop_
 void AccessibilityTextInjector::simulateDeleteKey(std::stop_token stop) {
     auto session = openSession();
     postSequence(*session, {{Key::backSpace, true, 4ms}, {Key::backSpace, false, 4ms}}, deleteFailed, stop);
+}
+
+void AccessibilityTextInjector::simulateRightKey(std::stop_token stop) {
+    auto session = openSession();
+    postSequence(*session, {{Key::right, true, 4ms}, {Key::right, false, 4ms}}, rightFailed, stop);
 }
 
 void AccessibilityTextInjector::simulateUnicodeTyping(std::string_view text, std::stop_token stop) {

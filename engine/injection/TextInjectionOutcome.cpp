@@ -18,7 +18,7 @@ std::string TextInjectionOutcome::summaryBadge() const {
     switch (case_) {
         case Case::injectedViaAX: return "✅ " + payload_ + " に直接挿入 (AX)";
         case Case::injectedViaMenuPaste: return "✅ " + payload_ + " に挿入 (メニューペースト)";
-        case Case::injectedViaCommandV: return "✅ " + payload_ + " に挿入 (⌘V)";
+        case Case::injectedViaCommandV: return "✅ " + payload_ + " に挿入 (Ctrl+V)";
         case Case::injectedViaUnicodeTyping: return "✅ " + payload_ + " に挿入 (キー入力)";
         case Case::copiedToClipboardFallback: return "📋 コピー済み (" + payload_ + ")";
         case Case::skipped: return "⏭ スキップ (" + payload_ + ")";

@@ -14,7 +14,7 @@ std::string_view rawValue(TextInjectionRoute route) {
 std::string_view displayLabel(TextInjectionRoute route) {
     switch (route) {
         case TextInjectionRoute::axPrimary: return "AX直接挿入 + ペースト";
-        case TextInjectionRoute::clipboardPrimary: return "メニュー/⌘V ペースト";
+        case TextInjectionRoute::clipboardPrimary: return "メニュー/Ctrl+V ペースト";
         case TextInjectionRoute::typingPrimary: return "ターミナル安全入力";
     }
     return {};

@@ -9,7 +9,7 @@
 namespace pelora::synthkeys {
 
 // The keys the text injector presses, found by keysym in the display's current keymap.
-enum class Key { control, shift, v, returnKey, left, backSpace };
+enum class Key { control, shift, v, returnKey, left, right, backSpace };
 
 // One connection to the display, for one operation. While a session is open no other
 // session of this process runs (they would share spare keycodes). Closing it releases

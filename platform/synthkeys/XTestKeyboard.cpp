@@ -116,6 +116,7 @@ KeySym keysymOf(Key key) {
     case Key::v: return XK_v;
     case Key::returnKey: return XK_Return;
     case Key::left: return XK_Left;
+    case Key::right: return XK_Right;
     case Key::backSpace: return XK_BackSpace;
     }
     return NoSymbol;

@@ -43,6 +43,7 @@ std::string keyName(synthkeys::Key key) {
     case synthkeys::Key::v: return "v";
     case synthkeys::Key::returnKey: return "return";
     case synthkeys::Key::left: return "left";
+    case synthkeys::Key::right: return "right";
     case synthkeys::Key::backSpace: return "backspace";
     }
     return "?";

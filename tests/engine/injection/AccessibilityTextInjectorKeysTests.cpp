@@ -54,6 +54,7 @@ TEST_F(SyntheticKeysTest, EachOperationPostsItsKeysInOrderWithItsPauses) {
         {"Shift+Left twice", [] { Injector::simulateShiftLeftSelection(2); },
          {"down shift", "down left", "up left", "down left", "up left", "up shift"}, {3, 3, 3, 3, 3, 3}},
         {"Delete", [] { Injector::simulateDeleteKey(); }, {"down backspace", "up backspace"}, {4, 4}},
+        {"Right", [] { Injector::simulateRightKey(); }, {"down right", "up right"}, {4, 4}},
         {"typing one line", [] { Injector::simulateUnicodeTyping("日本語 text"); }, {"type 日本語 text"}, {0}},
         // No cut at 24 UTF-16 units, and none inside a surrogate pair: the whole line is
         // one run of code points.
@@ -110,6 +111,7 @@ TEST_F(SyntheticKeysTest, WithoutADisplayEveryOperationIsRefusedBeforeAnythingIs
         {"Shift+Return", [] { Injector::simulateShiftReturnKey(); }},
         {"Shift+Left", [] { Injector::simulateShiftLeftSelection(1); }},
         {"Delete", [] { Injector::simulateDeleteKey(); }},
+        {"Right", [] { Injector::simulateRightKey(); }},
         {"typing", [] { Injector::simulateUnicodeTyping("あ\nい"); }},
     };
     for (const auto& [name, call] : calls) {

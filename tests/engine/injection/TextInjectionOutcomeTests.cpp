@@ -19,7 +19,7 @@ TEST(TextInjectionOutcome, BadgesAndDirectInsertPerCase) {
     const Case cases[] = {
         {Outcome::injectedViaAX("Firefox"), true, "✅ Firefox に直接挿入 (AX)"},
         {Outcome::injectedViaMenuPaste("テキストエディター"), true, "✅ テキストエディター に挿入 (メニューペースト)"},
-        {Outcome::injectedViaCommandV("Slack"), true, "✅ Slack に挿入 (⌘V)"},
+        {Outcome::injectedViaCommandV("Slack"), true, "✅ Slack に挿入 (Ctrl+V)"},
         {Outcome::injectedViaUnicodeTyping("XTerm"), true, "✅ XTerm に挿入 (キー入力)"},
         {Outcome::copiedToClipboardFallback("入力欄なし"), false, "📋 コピー済み (入力欄なし)"},
         {Outcome::skipped("空の結果"), false, "⏭ スキップ (空の結果)"},
@@ -81,7 +81,7 @@ TEST(TextInjectionRoute, RawValuesAndLabels) {
     };
     const Case cases[] = {
         {TextInjectionRoute::axPrimary, "ax_primary", "AX直接挿入 + ペースト"},
-        {TextInjectionRoute::clipboardPrimary, "clipboard_primary", "メニュー/⌘V ペースト"},
+        {TextInjectionRoute::clipboardPrimary, "clipboard_primary", "メニュー/Ctrl+V ペースト"},
         {TextInjectionRoute::typingPrimary, "typing_primary", "ターミナル安全入力"},
     };
     for (const auto& c : cases) {

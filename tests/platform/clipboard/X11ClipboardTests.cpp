@@ -25,9 +25,12 @@ std::string xclipRead(const std::string& target) {
     return result.out;
 }
 
+// What the clipboard offers now; nothing while no owner has claimed it yet (polled).
 std::vector<std::string> xclipTargets() {
     std::vector<std::string> targets;
-    std::string out = xclipRead("TARGETS");
+    auto result = runCommand({"xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"}, {}, std::chrono::seconds(20));
+    if (result.exitCode != 0) return targets;
+    const std::string& out = result.out;
     size_t start = 0;
     while (start < out.size()) {
         size_t end = out.find('\n', start);

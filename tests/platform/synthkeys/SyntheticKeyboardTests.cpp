@@ -151,6 +151,7 @@ TEST_F(XTestKeyboardTest, NamedKeysArriveWithTheModifiersPressedAroundThem) {
         {"Shift+Return", {{Key::shift, true}, {Key::returnKey, true}, {Key::returnKey, false}, {Key::shift, false}}, XK_Return, ShiftMask},
         {"Shift+Left", {{Key::shift, true}, {Key::left, true}, {Key::left, false}, {Key::shift, false}}, XK_Left, ShiftMask},
         {"BackSpace", {{Key::backSpace, true}, {Key::backSpace, false}}, XK_BackSpace, 0},
+        {"Right", {{Key::right, true}, {Key::right, false}}, XK_Right, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
