@@ -3,6 +3,7 @@
 #include "PeloraVoiceApp/QtMainThreadScheduler.h"
 #include "PeloraVoiceApp/hud/HUDFloatingView.h"
 #include "PeloraVoiceApp/hud/PeloraOceanPillSurface.h"
+#include "engine/injection/AccessibilityTextInjector.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -103,7 +104,19 @@ QPoint HUDPanel::computeAnchoredOrigin(QSize windowSize, const AnchorLookup& anc
 }
 
 HUDPanel::AnchorLookup HUDPanel::defaultAnchorLookup() {
-    return [] { return std::optional<HUDRect>{}; };
+    // The accessibility layer gives up on a target after about 0.8 s; 0.7 s means it did.
+    static constexpr std::chrono::milliseconds stalledQuery{700};
+    auto toRect = [](std::optional<pelora::ScreenRect> r) -> std::optional<HUDRect> {
+        if (!r)
+            return std::nullopt;
+        return HUDRect{r->x, r->y, r->width, r->height};
+    };
+    return [toRect] {
+        return HUDPlacement::lookUpAnchor(
+            [&] { return toRect(pelora::AccessibilityTextInjector::getCaretBounds(std::nullopt)); },
+            [&] { return toRect(pelora::AccessibilityTextInjector::getFocusedElementFrame(std::nullopt)); },
+            [] { return std::chrono::steady_clock::now().time_since_epoch(); }, stalledQuery);
+    };
 }
 
 bool HUDPanel::compositorRunning() {

@@ -41,6 +41,17 @@ HUDPoint anchoredOrigin(const HUDRect& visible, std::optional<HUDRect> reportedA
     return {x, y};
 }
 
+std::optional<HUDRect> lookUpAnchor(const AnchorQuery& caretBounds, const AnchorQuery& focusedElementFrame,
+                                    const std::function<std::chrono::steady_clock::duration()>& now,
+                                    std::chrono::milliseconds stall) {
+    const auto start = now();
+    if (auto caret = caretBounds())
+        return caret;
+    if (now() - start >= stall)
+        return std::nullopt;
+    return focusedElementFrame();
+}
+
 HUDPoint computeAnchoredOrigin(HUDSize window, const std::vector<HUDScreen>& screens, std::optional<HUDPoint> pointer,
                                const std::function<std::optional<HUDRect>()>& anchorLookup) {
     const std::optional<HUDScreen> screen = screenForPointer(screens, pointer);

@@ -1,6 +1,7 @@
 #pragma once
 #include "PeloraVoiceApp/hud/HUDGeometry.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -40,6 +41,14 @@ HUDPoint fallbackOrigin(const HUDRect& visible, HUDSize window);
 // margin would not hold; the fallback when there is no anchor or it lies more than 200
 // away from the usable area (on another monitor).
 HUDPoint anchoredOrigin(const HUDRect& visible, std::optional<HUDRect> reportedAnchor, HUDSize window);
+
+// The anchor: the caret's bounds, else the focused field's frame. A caret query that took
+// `stall` or longer ran into the accessibility time-out (a hung application); the frame
+// query would hang as long again, so it is skipped.
+using AnchorQuery = std::function<std::optional<HUDRect>()>;
+std::optional<HUDRect> lookUpAnchor(const AnchorQuery& caretBounds, const AnchorQuery& focusedElementFrame,
+                                    const std::function<std::chrono::steady_clock::duration()>& now,
+                                    std::chrono::milliseconds stall);
 
 // The whole decision. `anchorLookup` is asked only when a screen exists.
 HUDPoint computeAnchoredOrigin(HUDSize window, const std::vector<HUDScreen>& screens,

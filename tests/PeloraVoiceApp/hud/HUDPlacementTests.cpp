@@ -93,6 +93,45 @@ TEST(HUDPlacementTest, AsksForTheAnchorOnlyWhenThereIsAScreen) {
     EXPECT_EQ(lookups, 1);
 }
 
+TEST(HUDPlacementTest, AnchorIsTheCaretElseTheFieldAndAStalledCaretQuerySkipsTheField) {
+    using namespace std::chrono_literals;
+    const HUDRect caret{10, 20, 2, 18};
+    const HUDRect field{0, 0, 300, 30};
+    struct Case {
+        const char* name;
+        std::optional<HUDRect> caret;
+        std::chrono::milliseconds caretTakes;
+        std::optional<HUDRect> field;
+        std::optional<HUDRect> expected;
+        int fieldQueries;
+    };
+    const Case cases[] = {
+        {"caret known", caret, 5ms, field, caret, 0},
+        {"no caret: the field", std::nullopt, 5ms, field, field, 1},
+        {"neither", std::nullopt, 5ms, std::nullopt, std::nullopt, 1},
+        {"slow but answering", std::nullopt, 699ms, field, field, 1},
+        {"caret query timed out: no second wait", std::nullopt, 700ms, field, std::nullopt, 0},
+        {"a late caret still counts", caret, 900ms, field, caret, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::chrono::steady_clock::duration clock{};
+        int fieldQueries = 0;
+        const auto anchor = HUDPlacement::lookUpAnchor(
+            [&] {
+                clock += c.caretTakes;
+                return c.caret;
+            },
+            [&] {
+                ++fieldQueries;
+                return c.field;
+            },
+            [&] { return clock; }, 700ms);
+        EXPECT_EQ(anchor, c.expected);
+        EXPECT_EQ(fieldQueries, c.fieldQueries);
+    }
+}
+
 TEST(HUDPlacementTest, AnchorGrowsUpwardAndRightToItsMinimum) {
     struct AnchorCase {
         HUDRect reported;
