@@ -10,7 +10,9 @@
 #include <QFontMetricsF>
 #include <QHelpEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QToolTip>
 
 #include <algorithm>
@@ -100,9 +102,22 @@ void HUDFloatingView::modelChanged() {
         meter_->setLevels(shownLevels_);
     }
     if (!(model_.mode() == laidOutMode_)) {
+        const bool wasRecording = laidOutMode_.as<HUDMode::Recording>() != nullptr;
+        const Layout before = layout_;
         laidOutMode_ = model_.mode();
         relayout();
-        update();
+        const Layout& now = layout_;
+        // A recording tick changes at most the time (the level payload is not drawn): repaint
+        // only that, so fifty ticks a second stay cheap.
+        const bool sameFrame = wasRecording && laidOutMode_.as<HUDMode::Recording>() && before.capsule == now.capsule &&
+                               before.light == now.light && before.lightColour == now.lightColour &&
+                               before.time == now.time && before.target == now.target &&
+                               before.targetText == now.targetText && before.handsFree == now.handsFree &&
+                               before.meter == now.meter;
+        if (!sameFrame)
+            update();
+        else if (before.timeText != now.timeText)
+            update(now.time.toAlignedRect().adjusted(-2, -2, 2, 2));
     }
 }
 
@@ -244,32 +259,52 @@ void HUDFloatingView::relayout() {
         onCapsuleChanged(layout_.capsule);
 }
 
-void HUDFloatingView::paintEvent(QPaintEvent*) {
+void HUDFloatingView::paintEvent(QPaintEvent* event) {
     const Layout& l = layout_;
     if (l.capsule.isEmpty())
         return;
     QPainter painter(this);
+    // Most repaints are the meter's or the time's small rectangles: draw only what they touch.
+    const QRectF dirty = event->rect();
+    const auto touches = [&](const QRectF& item) { return dirty.intersects(item.adjusted(-6, -6, 6, 6)); };
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    PeloraOceanPillSurface::paint(painter, l.capsule, l.borderSelected, translucent_);
+    // The surface changes only with the capsule; it is drawn once into a cache.
+    const double ratio = devicePixelRatioF();
+    if (surfaceCache_.isNull() || surfaceCapsule_ != l.capsule || surfaceSelected_ != l.borderSelected ||
+        surfaceTranslucent_ != translucent_ || surfaceCache_.devicePixelRatio() != ratio) {
+        surfaceCache_ = QPixmap((QSizeF(size()) * ratio).toSize());
+        surfaceCache_.setDevicePixelRatio(ratio);
+        surfaceCache_.fill(Qt::transparent);
+        QPainter cachePainter(&surfaceCache_);
+        PeloraOceanPillSurface::paint(cachePainter, l.capsule, l.borderSelected, translucent_);
+        surfaceCapsule_ = l.capsule;
+        surfaceSelected_ = l.borderSelected;
+        surfaceTranslucent_ = translucent_;
+    }
+    painter.drawPixmap(dirty, surfaceCache_, QRectF(dirty.topLeft() * ratio, dirty.size() * ratio));
     const HUDMode& mode = laidOutMode_;
 
     if (const auto* r = mode.as<HUDMode::Recording>()) {
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(UITheme::withOpacity(l.lightColour, 0.25));
-        painter.drawEllipse(l.light);
-        const QPointF centre = l.light.center();
-        for (int ring = 5; ring >= 1; --ring) {  // the dot's cyan glow
-            painter.setBrush(UITheme::withOpacity(UITheme::Ocean::cyan, 0.9 / 6));
-            painter.drawEllipse(centre, 4.5 + ring, 4.5 + ring);
+        if (touches(l.light)) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(UITheme::withOpacity(l.lightColour, 0.25));
+            painter.drawEllipse(l.light);
+            const QPointF centre = l.light.center();
+            for (int ring = 5; ring >= 1; --ring) {  // the dot's cyan glow
+                painter.setBrush(UITheme::withOpacity(UITheme::Ocean::cyan, 0.9 / 6));
+                painter.drawEllipse(centre, 4.5 + ring, 4.5 + ring);
+            }
+            painter.setBrush(l.lightColour);
+            painter.drawEllipse(centre, 4.5, 4.5);
         }
-        painter.setBrush(l.lightColour);
-        painter.drawEllipse(centre, 4.5, 4.5);
 
-        painter.setPen(Qt::white);
-        drawTabular(painter, l.time, timeFont(), l.timeText);
+        if (touches(l.time)) {
+            painter.setPen(Qt::white);
+            drawTabular(painter, l.time, timeFont(), l.timeText);
+        }
 
-        if (!l.target.isEmpty()) {
+        if (!l.target.isEmpty() && touches(l.target)) {
             painter.setPen(Qt::NoPen);
             painter.setBrush(UITheme::withOpacity(UITheme::Ocean::accent, 0.2));
             painter.drawPath(PeloraOceanPillSurface::capsulePath(l.target));
@@ -279,7 +314,7 @@ void HUDFloatingView::paintEvent(QPaintEvent*) {
             painter.setFont(pillFont(11, QFont::DemiBold));
             painter.drawText(l.targetName, Qt::AlignLeft | Qt::AlignVCenter, l.targetText);
         }
-        if (!l.handsFree.isEmpty()) {
+        if (!l.handsFree.isEmpty() && touches(l.handsFree)) {
             painter.setPen(Qt::NoPen);
             painter.setBrush(UITheme::withOpacity(Qt::white, 0.12));
             painter.drawPath(PeloraOceanPillSurface::capsulePath(l.handsFree));

@@ -2,6 +2,7 @@
 #include "PeloraVoiceApp/hud/HUDStateModel.h"
 
 #include <QFont>
+#include <QPixmap>
 #include <QRectF>
 #include <QString>
 #include <QWidget>
@@ -77,6 +78,10 @@ private:
     Layout layout_;
     bool translucent_ = false;
     Button pressed_ = Button::none;
+    QPixmap surfaceCache_;
+    QRectF surfaceCapsule_;
+    bool surfaceSelected_ = false;
+    bool surfaceTranslucent_ = false;
     OceanWaveformView* meter_;
     OceanProcessingWaveView* wave_;
 };

@@ -24,7 +24,7 @@ OceanWaveformView::OceanWaveformView(std::vector<float> levels, double barWidth,
     : QWidget(parent), levels_(std::move(levels)), shown_(levels_), barWidth_(barWidth), spacing_(spacing),
       maxHeight_(maxHeight) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    easeTimer_.setInterval(16);
+    easeTimer_.setInterval(25);  // 40 frames a second: smooth enough for 50 updates a second, half the wake-ups of 60
     easeTimer_.setTimerType(Qt::PreciseTimer);
     connect(&easeTimer_, &QTimer::timeout, this, &OceanWaveformView::step);
 }
@@ -63,21 +63,26 @@ void OceanWaveformView::paintBars(QPainter& painter, const QRectF& frame, const 
     painter.setPen(Qt::NoPen);
     const double centreY = frame.center().y();
     const double radius = barWidth * 0.5;
+    // One gradient for every bar, laid over each bar's own box (top to bottom).
+    static const QBrush fill = [] {
+        QLinearGradient gradient(0, 0, 0, 1);
+        gradient.setCoordinateMode(QGradient::ObjectMode);
+        gradient.setColorAt(0.0, UITheme::Ocean::cyan);
+        gradient.setColorAt(0.5, UITheme::Ocean::accent);
+        gradient.setColorAt(1.0, UITheme::Ocean::blue);
+        return QBrush(gradient);
+    }();
     for (std::size_t i = 0; i < levels.size(); ++i) {
         const float v = clampLevel(levels[i]);
         const double height = barHeight(i, levels.size(), v, maxHeight);
         const QRectF bar(frame.left() + double(i) * (barWidth + spacing), centreY - height / 2, barWidth, height);
-        // Glow: a soft halo of cyan whose strength follows the level.
+        // Glow: a soft halo of cyan (about 3 wide) whose strength follows the level.
         const double glow = v * 0.55;
-        for (int ring = 3; ring >= 1; --ring) {
-            const double grow = ring;
-            painter.setBrush(UITheme::withOpacity(UITheme::Ocean::cyan, glow * 0.18 / ring));
+        for (int ring = 2; ring >= 1; --ring) {
+            const double grow = 1.5 * ring;
+            painter.setBrush(UITheme::withOpacity(UITheme::Ocean::cyan, glow * 0.25 / ring));
             painter.drawRoundedRect(bar.adjusted(-grow, -grow, grow, grow), radius + grow, radius + grow);
         }
-        QLinearGradient fill(bar.topLeft(), bar.bottomLeft());
-        fill.setColorAt(0.0, UITheme::Ocean::cyan);
-        fill.setColorAt(0.5, UITheme::Ocean::accent);
-        fill.setColorAt(1.0, UITheme::Ocean::blue);
         painter.setBrush(fill);
         painter.drawRoundedRect(bar, radius, radius);
     }
@@ -100,9 +105,9 @@ void OceanWaveformView::setLevels(std::vector<float> levels) {
     levels_ = std::move(levels);
     from_ = shown_;
     easeClock_.start();
+    // The ease's own frames draw the change; no extra repaint per update.
     if (!easeTimer_.isActive())
         easeTimer_.start();
-    step();
 }
 
 void OceanWaveformView::step() {
