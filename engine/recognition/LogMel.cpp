@@ -9,6 +9,7 @@
 #include "engine/recognition/EG2Constants.h"
 #include "engine/recognition/MappedFile.h"
 #include "engine/recognition/PeloraVoiceError.h"
+#include "platform/cpu/CpuFeatures.h"
 #include "platform/dsp/RealFFT.h"
 
 namespace pelora {
@@ -85,8 +86,8 @@ __attribute__((target("avx2,fma"))) void projectAvx2(const float* spectrum, std:
 }
 
 Projection projection() {
-    static const Projection chosen =
-        __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? projectAvx2 : projectPortable;
+    const cpu::CpuFeatures& features = cpu::CpuFeatures::current();
+    static const Projection chosen = features.avx2 && features.fma ? projectAvx2 : projectPortable;
     return chosen;
 }
 

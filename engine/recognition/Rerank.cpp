@@ -13,6 +13,7 @@
 #include <immintrin.h>
 
 #include "engine/recognition/EG2Constants.h"
+#include "platform/cpu/CpuFeatures.h"
 #include "platform/ml/Float16.h"
 
 namespace pelora::Rerank {
@@ -148,10 +149,8 @@ __attribute__((target("avx2,fma,f16c"))) float rowDotAvx2(const std::uint16_t* r
 }
 
 RowDot rowDot() {
-    static const RowDot chosen = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
-                                         __builtin_cpu_supports("f16c")
-                                     ? rowDotAvx2
-                                     : rowDotPortable;
+    const cpu::CpuFeatures& features = cpu::CpuFeatures::current();
+    static const RowDot chosen = features.avx2 && features.fma && features.f16c ? rowDotAvx2 : rowDotPortable;
     return chosen;
 }
 

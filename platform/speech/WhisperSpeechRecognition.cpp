@@ -15,6 +15,7 @@
 #include <whisper.h>
 
 #include "platform/audiofile/AudioFile.h"
+#include "platform/cpu/CpuFeatures.h"
 #include "platform/speech/SpeechAssetStore.h"
 #include "platform/speech/SpeechModelCheck.h"
 #include "platform/speech/SpeechRecognition.h"
@@ -44,8 +45,8 @@ void silenceLibraryLog() {
 // The build targets x86-64 with AVX2, FMA and F16C; elsewhere the library cannot run.
 bool processorSupportsRecogniser() {
 #if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
+    const cpu::CpuFeatures& features = cpu::CpuFeatures::current();
+    return features.avx2 && features.fma && features.f16c;
 #else
     return true;
 #endif

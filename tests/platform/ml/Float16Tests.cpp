@@ -64,5 +64,33 @@ TEST(Float16, WideningIsExactForEveryHalfAndBulkAgreesWithScalar) {
     EXPECT_EQ(halfToFloat(0x0001), std::ldexp(1.0f, -24));
 }
 
+TEST(Float16, NarrowingAgreesWithTheBulkPathAroundEveryRoundingBoundary) {
+    // For every finite half: the float halfway to the next half and its two neighbours,
+    // plus a sweep across the whole float range. Where the processor converts in bulk,
+    // the scalar conversion must give its bits exactly.
+    std::vector<float> values;
+    for (std::uint32_t h = 0; h < 0x7C00; ++h) {
+        const float low = halfToFloat(static_cast<std::uint16_t>(h));
+        const float high = h + 1 < 0x7C00 ? halfToFloat(static_cast<std::uint16_t>(h + 1)) : 65536.0f;
+        const auto middle = std::bit_cast<std::uint32_t>((low + high) / 2);
+        for (std::uint32_t bits : {middle - 1, middle, middle + 1}) {
+            values.push_back(std::bit_cast<float>(bits));
+            values.push_back(-std::bit_cast<float>(bits));
+        }
+    }
+    for (std::uint64_t bits = 0; bits <= 0xFFFFFFFF; bits += 4099) values.push_back(std::bit_cast<float>(std::uint32_t(bits)));
+    values.resize(values.size() / 8 * 8);
+    std::vector<std::uint16_t> bulk(values.size());
+    convertFloatToHalf(values.data(), bulk.data(), values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::uint16_t scalar = floatToHalf(values[i]);
+        if (std::isnan(values[i])) {
+            EXPECT_EQ(scalar & 0x7E00, 0x7E00) << "a NaN narrows to a quiet NaN: " << std::bit_cast<std::uint32_t>(values[i]);
+            continue;
+        }
+        ASSERT_EQ(scalar, bulk[i]) << "float bits " << std::hex << std::bit_cast<std::uint32_t>(values[i]);
+    }
+}
+
 }  // namespace
 }  // namespace pelora::ml
