@@ -1,0 +1,226 @@
+#pragma once
+
+#include "PeloraVoiceApp/MainThreadScheduler.h"
+#include "PeloraVoiceApp/controller/AppViewModelCollaborators.h"
+#include "PeloraVoiceApp/controller/AppViewModelListener.h"
+#include "PeloraVoiceApp/controller/HistoryEntry.h"
+#include "PeloraVoiceApp/controller/OutputTab.h"
+#include "PeloraVoiceApp/controller/SidebarSection.h"
+#include "PeloraVoiceApp/system/LegacyPeloraAppInfo.h"
+#include "PeloraVoiceApp/system/PTTShortcutKey.h"
+#include "PeloraVoiceApp/system/PermissionHealthStatus.h"
+#include "engine/injection/ActiveApplicationSnapshot.h"
+#include "engine/injection/FocusedTextContext.h"
+#include "engine/injection/ReinsertShortcutPreset.h"
+#include "engine/injection/TextInjectionOutcome.h"
+#include "engine/japanese/CustomVocabularyEntry.h"
+#include "engine/japanese/JapaneseInputOptions.h"
+#include "engine/recognition/EngineMode.h"
+#include "engine/recognition/TranscriptionResult.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelora {
+
+// The application's one controller: the state every window and the tray show, and the
+// dictation from key press to transcription. Toolkit-free and confined to the main thread;
+// callbacks from other threads and timers hop onto it and do nothing once it is gone.
+class AppViewModel {
+public:
+    explicit AppViewModel(AppViewModelCollaborators collaborators);
+    // Stops the duration timer and any permission wait, and detaches every handler it installed.
+    ~AppViewModel();
+    AppViewModel(const AppViewModel&) = delete;
+    AppViewModel& operator=(const AppViewModel&) = delete;
+
+    void addListener(AppViewModelListener* listener);
+    void removeListener(AppViewModelListener* listener);
+
+    // Published state.
+    SidebarSection selectedSection() const { return selectedSection_; }
+    OutputTab selectedOutputTab() const { return selectedOutputTab_; }
+    bool isEngineLoaded() const { return isEngineLoaded_; }
+    bool isLoadingEngine() const { return isLoadingEngine_; }
+    const std::string& engineStatusText() const { return engineStatusText_; }
+    bool isTranscribing() const { return isTranscribing_; }
+    bool isRecording() const { return isRecording_; }
+    bool isHandsFreeLocked() const { return isHandsFreeLocked_; }
+    float audioLevel() const { return audioLevel_; }
+    double recordingDuration() const { return recordingDuration_; }
+    const std::optional<std::string>& errorMessage() const { return errorMessage_; }
+    const PermissionHealthStatus& permissionHealth() const { return permissionHealth_; }
+    bool isPermissionSheetPresented() const { return isPermissionSheetPresented_; }
+    const std::vector<LegacyPeloraAppInfo>& conflictingLegacyApps() const { return conflictingLegacyApps_; }
+    const std::optional<std::string>& statusNoticeMessage() const { return statusNoticeMessage_; }
+    const std::optional<ActiveApplicationSnapshot>& lastExternalApp() const { return lastExternalApp_; }
+    const std::optional<ActiveApplicationSnapshot>& capturedTargetApp() const { return capturedTargetApp_; }
+    const std::optional<FocusedTextContext>& capturedFocusedContext() const { return capturedFocusedContext_; }
+    const std::optional<TextInjectionOutcome>& lastInjectionOutcome() const { return lastInjectionOutcome_; }
+    const std::string& lastTranscribedText() const { return lastTranscribedText_; }
+    const std::optional<std::string>& lastMirkAutoReplaceSummary() const { return lastMirkAutoReplaceSummary_; }
+    EngineMode engineMode() const { return engineMode_; }
+    bool pushToTalkEnabled() const { return pushToTalkEnabled_; }
+    PTTShortcutKey pushToTalkKey() const { return pushToTalkKey_; }
+    bool doubleTapToggleEnabled() const { return doubleTapToggleEnabled_; }
+    bool reinsertShortcutEnabled() const { return reinsertShortcutEnabled_; }
+    ReinsertShortcutPreset reinsertShortcutPreset() const { return reinsertShortcutPreset_; }
+    bool autoPasteEnabled() const { return autoPasteEnabled_; }
+    bool copyToClipboardOnComplete() const { return copyToClipboardOnComplete_; }
+    bool soundFeedbackEnabled() const { return soundFeedbackEnabled_; }
+    bool enableHomophoneReranking() const { return enableHomophoneReranking_; }
+    bool enableMirkContextCorrection() const { return enableMirkContextCorrection_; }
+    bool allowExternalMirkTransmission() const { return allowExternalMirkTransmission_; }
+    bool sendFocusedContextToMirk() const { return sendFocusedContextToMirk_; }
+    bool isMirkAPIKeyConfigured() const { return isMirkAPIKeyConfigured_; }
+    bool isOnDeviceFoundationModelAvailable() const { return isOnDeviceFoundationModelAvailable_; }
+    bool isRunningPlaygroundMirk() const { return isRunningPlaygroundMirk_; }
+    const JapaneseInputOptions& inputOptions() const { return inputOptions_; }
+    const std::vector<CustomVocabularyEntry>& customVocabulary() const { return customVocabulary_; }
+    const std::string& playgroundInput() const { return playgroundInput_; }
+    const std::string& playgroundOutput() const { return playgroundOutput_; }
+    const std::vector<std::string>& playgroundAppliedRules() const { return playgroundAppliedRules_; }
+    const std::optional<TranscriptionResult>& currentResult() const { return currentResult_; }
+    const std::string& currentSourceName() const { return currentSourceName_; }
+    const std::vector<HistoryEntry>& history() const { return history_; }
+
+    // What the views write.
+    void setSelectedSection(SidebarSection value);
+    void setSelectedOutputTab(OutputTab value);
+    void setIsPermissionSheetPresented(bool value);
+    void setPlaygroundInput(std::string value);
+    // Settings.
+    void setEngineMode(EngineMode value);
+    void setPushToTalkEnabled(bool value);
+    void setPushToTalkKey(PTTShortcutKey value);
+    void setDoubleTapToggleEnabled(bool value);
+    void setReinsertShortcutEnabled(bool value);
+    void setReinsertShortcutPreset(ReinsertShortcutPreset value);
+    void setAutoPasteEnabled(bool value);
+    void setCopyToClipboardOnComplete(bool value);
+    void setSoundFeedbackEnabled(bool value);
+    void setEnableHomophoneReranking(bool value);
+    void setEnableMirkContextCorrection(bool value);
+    void setAllowExternalMirkTransmission(bool value);
+    void setSendFocusedContextToMirk(bool value);
+    void setInputOptions(JapaneseInputOptions value);
+    void setCustomVocabulary(std::vector<CustomVocabularyEntry> value);
+
+    // The badges the overlay and the windows show for the current settings.
+    std::string engineBadge() const;
+    std::string reinsertBadge() const;
+
+    // Recording.
+    void toggleManualRecording();
+    void startRecording(const std::string& sourceLabel, bool preferExternalTarget);
+    void stopRecordingAndTranscribe(bool triggerAutoPaste);
+
+    // The current session; replaced whenever a dictation starts or stops.
+    const std::string& activeTranscriptionSessionID() const { return activeTranscriptionSessionID_; }
+    // A recording start waiting for the microphone permission, if any.
+    const std::optional<std::string>& pendingRecordingRequestID() const { return pendingRecordingRequestID_; }
+
+    static constexpr double sampleRate = 16000.0;
+    static constexpr double shortestRecordingSeconds = 0.18;
+    static constexpr float silenceThreshold = 0.0001f;
+    static constexpr std::chrono::milliseconds durationTimerPeriod{50};
+    static constexpr float recordingStartLevel = 0.12f;
+    static constexpr std::string_view manualSourceLabel = "手動音声入力";
+    static constexpr std::string_view silenceNotice =
+        "マイクから音声信号が検出されませんでした（無音）。マイクのミュート設定または入力デバイスをご確認ください。";
+    static constexpr std::string_view microphoneStartFailurePrefix = "マイクの開始に失敗しました: ";
+    static constexpr std::string_view permissionRefusedText =
+        "マイク音声を取得できません。サウンドサーバーと入力デバイスを確認するか、「マイク権限をリセットして再許可」を押してください。";
+
+private:
+    // A permission wait in flight; a stop or a newer start marks it cancelled.
+    struct PermissionWait {
+        bool cancelled = false;
+    };
+    using Liveness = std::weak_ptr<AppViewModel*>;
+
+    template <class T>
+    void assign(T& field, T value, AppViewModelProperty property);
+    void notify(AppViewModelProperty property);
+
+    void pushToTalkStartHandler(bool handsFree);
+    void pushToTalkStopHandler();
+    void levelHandler(float level);
+    void beginRecording(const std::string& sourceLabel);
+    void invalidateTranscriptionSession();
+    void refreshPermissions();
+    void runPermissionWait(const std::shared_ptr<PermissionWait>& wait, const std::string& requestID,
+                           MicrophoneAuthorizationStatus status, const std::string& label);
+    void finishPermissionWait(const std::shared_ptr<PermissionWait>& wait, const std::string& requestID,
+                              const std::string& label, bool granted);
+    bool permissionWaitStillWanted(const std::shared_ptr<PermissionWait>& wait, const std::string& requestID) const;
+    void playCue(std::string_view name);
+    std::string pushToTalkLabel() const;
+    std::string handsFreeLabel() const;
+    std::optional<std::string> targetLabel() const;
+    Liveness liveness() const { return alive_; }
+
+    AppViewModelCollaborators c_;
+    std::vector<AppViewModelListener*> listeners_;
+
+    SidebarSection selectedSection_ = SidebarSection::studio;
+    OutputTab selectedOutputTab_ = OutputTab::formatted;
+    bool isEngineLoaded_ = false;
+    bool isLoadingEngine_ = false;
+    std::string engineStatusText_ = "起動準備中...";
+    bool isTranscribing_ = false;
+    bool isRecording_ = false;
+    bool isHandsFreeLocked_ = false;
+    float audioLevel_ = 0;
+    double recordingDuration_ = 0;
+    std::optional<std::string> errorMessage_;
+    PermissionHealthStatus permissionHealth_;
+    bool isPermissionSheetPresented_ = false;
+    std::vector<LegacyPeloraAppInfo> conflictingLegacyApps_;
+    std::optional<std::string> statusNoticeMessage_;
+    std::optional<ActiveApplicationSnapshot> lastExternalApp_;
+    std::optional<ActiveApplicationSnapshot> capturedTargetApp_;
+    std::optional<FocusedTextContext> capturedFocusedContext_;
+    std::optional<TextInjectionOutcome> lastInjectionOutcome_;
+    std::string lastTranscribedText_;
+    std::optional<std::string> lastMirkAutoReplaceSummary_;
+    EngineMode engineMode_ = EngineMode::hybridJaEn;
+    bool pushToTalkEnabled_ = true;
+    PTTShortcutKey pushToTalkKey_ = PTTShortcutKey::rightOption;
+    bool doubleTapToggleEnabled_ = true;
+    bool reinsertShortcutEnabled_ = true;
+    ReinsertShortcutPreset reinsertShortcutPreset_ = ReinsertShortcutPreset::optionShiftV;
+    bool autoPasteEnabled_ = true;
+    bool copyToClipboardOnComplete_ = true;
+    bool soundFeedbackEnabled_ = true;
+    bool enableHomophoneReranking_ = true;
+    bool enableMirkContextCorrection_ = true;
+    bool allowExternalMirkTransmission_ = false;
+    bool sendFocusedContextToMirk_ = false;
+    bool isMirkAPIKeyConfigured_ = false;
+    bool isOnDeviceFoundationModelAvailable_ = false;
+    bool isRunningPlaygroundMirk_ = false;
+    JapaneseInputOptions inputOptions_;
+    std::vector<CustomVocabularyEntry> customVocabulary_;
+    std::string playgroundInput_;
+    std::string playgroundOutput_;
+    std::vector<std::string> playgroundAppliedRules_;
+    std::optional<TranscriptionResult> currentResult_;
+    std::string currentSourceName_ = "未選択";
+    std::vector<HistoryEntry> history_;
+
+    MainThreadScheduler::Task recordingTimer_;
+    std::optional<MainThreadScheduler::Duration> recordingStartTime_;
+    std::optional<std::string> pendingRecordingRequestID_;
+    std::shared_ptr<PermissionWait> pendingPermissionTask_;
+    std::string activeTranscriptionSessionID_;
+    MainThreadScheduler::Task activeMirkTask_;
+
+    // Held strongly here only; every deferred callback holds it weakly.
+    std::shared_ptr<AppViewModel*> alive_;
+};
+
+}  // namespace pelora

@@ -1,0 +1,785 @@
+#include "PeloraVoiceApp/controller/AppViewModel.h"
+#include "engine/japanese/JapaneseEmbeddingReranker.h"
+#include "tests/support/ManualMainThreadScheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <thread>
+
+using namespace pelora;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct FakeRecorder : DictationRecorder {
+    MicrophoneAuthorizationStatus status = MicrophoneAuthorizationStatus::authorized;
+    std::vector<std::function<void(bool)>> permissionAnswers;
+    std::optional<std::string> startFailure;
+    std::vector<float> samples = std::vector<float>(16000, 0.25f);
+    int starts = 0;
+    int stops = 0;
+    std::function<void(float)> levelHandler;
+
+    MicrophoneAuthorizationStatus authorizationStatus() const override { return status; }
+    void requestPermission(std::function<void(bool)> answer) override { permissionAnswers.push_back(std::move(answer)); }
+    void start() override {
+        if (startFailure) throw std::runtime_error(*startFailure);
+        ++starts;
+    }
+    std::vector<float> stop() override {
+        ++stops;
+        return samples;
+    }
+    void setLevelHandler(std::function<void(float)> handler) override { levelHandler = std::move(handler); }
+};
+
+struct FakePushToTalk : PushToTalkWatcher {
+    std::function<void(bool)> onStart;
+    std::function<void()> onStop;
+    bool pressed = false;
+    int resets = 0;
+
+    void setHandlers(std::function<void(bool)> start, std::function<void()> stop) override {
+        onStart = std::move(start);
+        onStop = std::move(stop);
+    }
+    void resetState() override { ++resets; }
+    bool isPressed() const override { return pressed; }
+
+    void press(bool handsFree = false) {
+        pressed = !handsFree;
+        onStart(handsFree);
+    }
+    void release() {
+        pressed = false;
+        onStop();
+    }
+};
+
+struct FakeOverlay : DictationOverlay {
+    struct Shown {
+        std::string mode;
+        double seconds = 0;
+        float level = 0;
+        std::string badge;
+        std::optional<std::string> target;
+        bool locked = false;
+    };
+    std::vector<Shown> calls;
+
+    void showRecording(double seconds, float level, std::string badge, std::optional<std::string> target,
+                       bool locked) override {
+        calls.push_back({"recording", seconds, level, std::move(badge), std::move(target), locked});
+    }
+    void showTranscribing(std::string badge, std::optional<std::string> target) override {
+        calls.push_back({"transcribing", 0, 0, std::move(badge), std::move(target), false});
+    }
+    void hideHUD() override { calls.push_back({"hidden", 0, 0, "", std::nullopt, false}); }
+    std::string lastMode() const { return calls.empty() ? "" : calls.back().mode; }
+};
+
+struct FakeTargetCapture : DictationTargetCapture {
+    std::optional<ActiveApplicationSnapshot> target =
+        ActiveApplicationSnapshot{4242, std::string("org.example.Editor"), std::string("Editor")};
+    std::vector<bool> preferExternalAsked;
+
+    std::optional<ActiveApplicationSnapshot> captureTargetForRecordingStart(bool preferExternal) override {
+        preferExternalAsked.push_back(preferExternal);
+        return target;
+    }
+    FocusedTextContext captureFocusedContext(const std::optional<ActiveApplicationSnapshot>& app) override {
+        FocusedTextContext context;
+        if (app) context.appName = app->appName;
+        context.preText = std::string("前の文");
+        return context;
+    }
+};
+
+struct FakePermissions : PermissionAccess {
+    PermissionHealthStatus health{true, true, true, true};
+    std::vector<std::function<void(bool)>> resetAnswers;
+    int checks = 0;
+
+    PermissionHealthStatus checkPermissionHealth() override {
+        ++checks;
+        return health;
+    }
+    void resetMicrophonePermissionAndPrompt(std::function<void(bool)> answer) override {
+        resetAnswers.push_back(std::move(answer));
+    }
+};
+
+struct FakeCues : CuePlayer {
+    std::vector<std::string> played;
+    void play(std::string_view name) override { played.emplace_back(name); }
+};
+
+struct FakeTranscription : DictationTranscription {
+    std::vector<DictationJob> jobs;
+    void start(DictationJob job) override { jobs.push_back(std::move(job)); }
+};
+
+struct FakeKeyStore : APIKeyStore {
+    std::optional<std::string> key;
+    std::optional<std::string> loadAPIKey() override { return key; }
+};
+
+struct FakeWallClock : WallClock {
+    std::chrono::system_clock::time_point now() const override { return std::chrono::system_clock::time_point(1h); }
+};
+
+struct RecordingListener : AppViewModelListener {
+    const AppViewModel* model = nullptr;
+    std::vector<AppViewModelProperty> changes;
+    std::vector<bool> recordingSeen;  // isRecording as stored when told
+    void appViewModelDidChange(AppViewModelProperty property) override {
+        changes.push_back(property);
+        if (property == AppViewModelProperty::isRecording) recordingSeen.push_back(model->isRecording());
+    }
+    int count(AppViewModelProperty property) const {
+        return static_cast<int>(std::count(changes.begin(), changes.end(), property));
+    }
+};
+
+// The controller over fakes and a manual clock.
+class ControllerFixture : public ::testing::Test {
+protected:
+    ManualMainThreadScheduler scheduler;
+    FakeWallClock wallClock;
+    FakeKeyStore keyStore;
+    FakeRecorder recorder;
+    FakePushToTalk pushToTalk;
+    FakeOverlay overlay;
+    FakeTargetCapture targetCapture;
+    FakePermissions permissions;
+    FakeCues cues;
+    FakeTranscription transcription;
+    std::unique_ptr<AppViewModel> model;
+
+    AppViewModel& make() {
+        model.reset();  // the old one detaches its handlers from the shared fakes first
+        model = std::make_unique<AppViewModel>(AppViewModelCollaborators{
+            scheduler, wallClock, keyStore, recorder, pushToTalk, overlay, targetCapture, permissions, cues,
+            transcription});
+        return *model;
+    }
+};
+
+const std::string manualLabel = "手動音声入力";
+const std::string permissionText =
+    "マイク音声を取得できません。サウンドサーバーと入力デバイスを確認するか、「マイク権限をリセットして再許可」を押してください。";
+const std::string silenceText =
+    "マイクから音声信号が検出されませんでした（無音）。マイクのミュート設定または入力デバイスをご確認ください。";
+
+// ---- enumerations and badges ----
+
+TEST(SidebarSectionTest, CasesCarryTheirTextsAndIconNames) {
+    struct Row {
+        SidebarSection section;
+        const char *raw, *title, *subtitle, *icon;
+    };
+    const Row rows[] = {
+        {SidebarSection::studio, "studio", "音声入力", "録音・ファイル文字起こし", "waveform.badge.mic"},
+        {SidebarSection::rules, "rules", "日本語ルール・辞書", "句読点・フィラー・用語登録",
+         "character.book.closed.fill"},
+        {SidebarSection::shortcuts, "shortcuts", "ショートカット・設定", "キー設定・入力先・権限", "keyboard"},
+    };
+    ASSERT_EQ(sidebar_section::allCases.size(), std::size(rows));
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const Row& row = rows[i];
+        EXPECT_EQ(sidebar_section::allCases[i], row.section);
+        EXPECT_EQ(sidebar_section::rawValue(row.section), row.raw);
+        EXPECT_EQ(sidebar_section::title(row.section), row.title);
+        EXPECT_EQ(sidebar_section::subtitle(row.section), row.subtitle);
+        EXPECT_EQ(sidebar_section::icon(row.section), row.icon);
+        EXPECT_EQ(sidebar_section::fromRawValue(row.raw), row.section);
+    }
+    EXPECT_EQ(sidebar_section::fromRawValue("Studio"), std::nullopt);
+}
+
+TEST(OutputTabTest, RawValuesAreTheTabLabels) {
+    const std::pair<OutputTab, const char*> rows[] = {
+        {OutputTab::formatted, "テキスト"}, {OutputTab::timestamps, "タイムスタンプ"}, {OutputTab::srt, "SRT字幕"}};
+    ASSERT_EQ(output_tab::allCases.size(), std::size(rows));
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_EQ(output_tab::allCases[i], rows[i].first);
+        EXPECT_EQ(output_tab::rawValue(rows[i].first), rows[i].second);
+        EXPECT_EQ(output_tab::fromRawValue(rows[i].second), rows[i].first);
+    }
+    EXPECT_EQ(output_tab::fromRawValue("formatted"), std::nullopt);
+}
+
+TEST_F(ControllerFixture, BadgesFollowTheSettings) {
+    AppViewModel& vm = make();
+    const std::pair<EngineMode, const char*> engines[] = {{EngineMode::hybridJaEn, "EG2 + JA Hybrid ANE"},
+                                                          {EngineMode::pureEG2English, "Pure EG2 CoreML"},
+                                                          {EngineMode::appleSpeechJa, "SpeechTranscriber JA"}};
+    for (const auto& [mode, badge] : engines) {
+        vm.setEngineMode(mode);
+        EXPECT_EQ(vm.engineBadge(), badge);
+    }
+    const std::pair<ReinsertShortcutPreset, const char*> presets[] = {
+        {ReinsertShortcutPreset::optionShiftV, "⌥⇧V"},
+        {ReinsertShortcutPreset::controlShiftP, "⌃⇧P"},
+        {ReinsertShortcutPreset::optionShiftP, "⌥⇧P"},
+        {ReinsertShortcutPreset::commandShiftU, "⌘⇧U"}};
+    for (const auto& [preset, badge] : presets) {
+        vm.setReinsertShortcutPreset(preset);
+        EXPECT_EQ(vm.reinsertBadge(), badge);
+    }
+}
+
+// ---- fresh state ----
+
+TEST_F(ControllerFixture, FreshControllerHoldsTheInitialValues) {
+    permissions.health = {false, true, false, true};
+    AppViewModel& vm = make();
+    EXPECT_EQ(vm.selectedSection(), SidebarSection::studio);
+    EXPECT_EQ(vm.selectedOutputTab(), OutputTab::formatted);
+    EXPECT_FALSE(vm.isEngineLoaded());
+    EXPECT_FALSE(vm.isLoadingEngine());
+    EXPECT_EQ(vm.engineStatusText(), "起動準備中...");
+    EXPECT_FALSE(vm.isTranscribing());
+    EXPECT_FALSE(vm.isRecording());
+    EXPECT_FALSE(vm.isHandsFreeLocked());
+    EXPECT_EQ(vm.audioLevel(), 0.0f);
+    EXPECT_EQ(vm.recordingDuration(), 0.0);
+    EXPECT_EQ(vm.errorMessage(), std::nullopt);
+    EXPECT_EQ(vm.permissionHealth(), (PermissionHealthStatus{false, true, false, true}));
+    EXPECT_FALSE(vm.isPermissionSheetPresented());
+    EXPECT_TRUE(vm.conflictingLegacyApps().empty());
+    EXPECT_EQ(vm.statusNoticeMessage(), std::nullopt);
+    EXPECT_EQ(vm.lastExternalApp(), std::nullopt);
+    EXPECT_EQ(vm.capturedTargetApp(), std::nullopt);
+    EXPECT_EQ(vm.capturedFocusedContext(), std::nullopt);
+    EXPECT_EQ(vm.lastInjectionOutcome(), std::nullopt);
+    EXPECT_EQ(vm.lastTranscribedText(), "");
+    EXPECT_EQ(vm.lastMirkAutoReplaceSummary(), std::nullopt);
+    EXPECT_EQ(vm.engineMode(), EngineMode::hybridJaEn);
+    EXPECT_TRUE(vm.pushToTalkEnabled());
+    EXPECT_EQ(vm.pushToTalkKey(), PTTShortcutKey::rightOption);
+    EXPECT_TRUE(vm.doubleTapToggleEnabled());
+    EXPECT_TRUE(vm.reinsertShortcutEnabled());
+    EXPECT_EQ(vm.reinsertShortcutPreset(), ReinsertShortcutPreset::optionShiftV);
+    EXPECT_TRUE(vm.autoPasteEnabled());
+    EXPECT_TRUE(vm.copyToClipboardOnComplete());
+    EXPECT_TRUE(vm.soundFeedbackEnabled());
+    EXPECT_TRUE(vm.enableHomophoneReranking());
+    EXPECT_TRUE(vm.enableMirkContextCorrection());
+    EXPECT_FALSE(vm.allowExternalMirkTransmission());
+    EXPECT_FALSE(vm.sendFocusedContextToMirk());
+    EXPECT_FALSE(vm.isMirkAPIKeyConfigured());
+    EXPECT_FALSE(vm.isOnDeviceFoundationModelAvailable());
+    EXPECT_FALSE(vm.isRunningPlaygroundMirk());
+    EXPECT_EQ(vm.inputOptions(), JapaneseInputOptions{});
+    EXPECT_FALSE(vm.inputOptions().spokenToWrittenPolish);
+    EXPECT_TRUE(vm.inputOptions().enableHomophoneReranking);
+    EXPECT_EQ(vm.customVocabulary(), JapaneseEmbeddingReranker::defaultVocabulary());
+    EXPECT_FALSE(vm.customVocabulary().empty());
+    EXPECT_EQ(vm.playgroundInput(),
+              "えーと、本日のミーティングでは、新しい日本音声入力ツールの設定について説明します。まる。かいぎょう。"
+              "あのー、エンベディングジェマとコアエムエルを使って、三百二十ミリ秒の超低遅延を実現しました。てん。"
+              "よろしくおねがいします。まる。");
+    EXPECT_EQ(vm.playgroundOutput(), "");
+    EXPECT_TRUE(vm.playgroundAppliedRules().empty());
+    EXPECT_EQ(vm.currentResult(), std::nullopt);
+    EXPECT_EQ(vm.currentSourceName(), "未選択");
+    EXPECT_TRUE(vm.history().empty());
+    EXPECT_EQ(vm.activeTranscriptionSessionID().size(), 36u);
+    EXPECT_EQ(vm.pendingRecordingRequestID(), std::nullopt);
+}
+
+TEST_F(ControllerFixture, APIKeyIsConfiguredOnlyWhenNonEmpty) {
+    const std::pair<std::optional<std::string>, bool> rows[] = {
+        {std::nullopt, false}, {std::string(), false}, {std::string("sk-live"), true}};
+    for (const auto& [key, configured] : rows) {
+        keyStore.key = key;
+        EXPECT_EQ(make().isMirkAPIKeyConfigured(), configured) << key.value_or("<none>");
+    }
+}
+
+TEST_F(ControllerFixture, OnlyAnUndecidedMicrophoneIsAskedAboutAtConstruction) {
+    const std::pair<MicrophoneAuthorizationStatus, std::size_t> rows[] = {
+        {MicrophoneAuthorizationStatus::notDetermined, 1}, {MicrophoneAuthorizationStatus::restricted, 0},
+        {MicrophoneAuthorizationStatus::denied, 0}, {MicrophoneAuthorizationStatus::authorized, 0}};
+    for (const auto& [status, requests] : rows) {
+        recorder.status = status;
+        recorder.permissionAnswers.clear();
+        make();
+        scheduler.runPosted();
+        EXPECT_EQ(recorder.permissionAnswers.size(), requests) << static_cast<int>(status);
+        EXPECT_TRUE(permissions.resetAnswers.empty());
+    }
+    // The answer re-reads the permissions.
+    recorder.status = MicrophoneAuthorizationStatus::notDetermined;
+    recorder.permissionAnswers.clear();
+    permissions.health.microphoneAuthorized = false;
+    AppViewModel& vm = make();
+    scheduler.runPosted();
+    permissions.health.microphoneAuthorized = true;
+    recorder.permissionAnswers.at(0)(true);
+    EXPECT_TRUE(vm.permissionHealth().microphoneAuthorized);
+}
+
+TEST_F(ControllerFixture, ListenersAreToldOncePerChangeAfterTheValueIsStored) {
+    AppViewModel& vm = make();
+    RecordingListener listener;
+    listener.model = &vm;
+    vm.addListener(&listener);
+    vm.setSelectedSection(SidebarSection::rules);
+    vm.setSelectedSection(SidebarSection::rules);  // unchanged: no news
+    vm.setSoundFeedbackEnabled(false);
+    EXPECT_EQ(listener.changes,
+              (std::vector{AppViewModelProperty::selectedSection, AppViewModelProperty::soundFeedbackEnabled}));
+    vm.toggleManualRecording();
+    EXPECT_EQ(listener.recordingSeen, std::vector<bool>{true});
+    vm.toggleManualRecording();
+    EXPECT_EQ(listener.recordingSeen, (std::vector<bool>{true, false}));
+    vm.removeListener(&listener);
+    vm.setSelectedSection(SidebarSection::studio);
+    EXPECT_EQ(listener.count(AppViewModelProperty::selectedSection), 1);
+}
+
+// ---- starting ----
+
+TEST_F(ControllerFixture, SourceLabelsNameTheKeyAndTheGesture) {
+    struct Row {
+        PTTShortcutKey key;
+        bool handsFree;
+        const char* label;
+    };
+    const Row rows[] = {
+        {PTTShortcutKey::rightOption, false, "Push-to-Talk (右⌥)"},
+        {PTTShortcutKey::fnKey, false, "Push-to-Talk (Fn)"},
+        {PTTShortcutKey::rightCommand, false, "Push-to-Talk (右⌘)"},
+        {PTTShortcutKey::leftOption, false, "Push-to-Talk (左⌥)"},
+        {PTTShortcutKey::rightControl, false, "Push-to-Talk (右⌃)"},
+        {PTTShortcutKey::rightOption, true, "ハンズフリー (右⌥ ダブルタップ)"},
+        {PTTShortcutKey::rightControl, true, "ハンズフリー (右⌃ ダブルタップ)"},
+    };
+    for (const Row& row : rows) {
+        AppViewModel& vm = make();
+        vm.setPushToTalkKey(row.key);
+        pushToTalk.press(row.handsFree);
+        EXPECT_TRUE(vm.isRecording());
+        EXPECT_EQ(vm.currentSourceName(), row.label);
+        EXPECT_EQ(vm.isHandsFreeLocked(), row.handsFree);
+        EXPECT_EQ(targetCapture.preferExternalAsked.back(), false);
+    }
+    AppViewModel& vm = make();
+    vm.toggleManualRecording();
+    EXPECT_EQ(vm.currentSourceName(), manualLabel);
+    EXPECT_EQ(targetCapture.preferExternalAsked.back(), true);
+}
+
+TEST_F(ControllerFixture, StartCapturesTheTargetPlaysTinkAndShowsTheOverlay) {
+    AppViewModel& vm = make();
+    const std::string sessionBefore = vm.activeTranscriptionSessionID();
+    pushToTalk.press();
+    EXPECT_NE(vm.activeTranscriptionSessionID(), sessionBefore);
+    EXPECT_EQ(vm.capturedTargetApp(), targetCapture.target);
+    ASSERT_TRUE(vm.capturedFocusedContext());
+    EXPECT_EQ(vm.capturedFocusedContext()->preText, "前の文");
+    EXPECT_EQ(recorder.starts, 1);
+    EXPECT_EQ(cues.played, std::vector<std::string>{"Tink"});
+    ASSERT_EQ(overlay.calls.size(), 1u);
+    const auto& shown = overlay.calls[0];
+    EXPECT_EQ(shown.mode, "recording");
+    EXPECT_EQ(shown.seconds, 0.0);
+    EXPECT_FLOAT_EQ(shown.level, 0.12f);
+    EXPECT_EQ(shown.badge, "EG2 + JA Hybrid ANE");
+    EXPECT_EQ(shown.target, targetCapture.target->displayLabel());
+    EXPECT_FALSE(shown.locked);
+
+    // No target: the overlay names none.
+    targetCapture.target.reset();
+    make();
+    pushToTalk.press();
+    EXPECT_EQ(overlay.calls.back().target, std::nullopt);
+}
+
+TEST_F(ControllerFixture, DoubleTapDuringAHeldRecordingLocksItWithoutRestarting) {
+    AppViewModel& vm = make();
+    pushToTalk.press();
+    scheduler.advance(300ms);
+    const std::string session = vm.activeTranscriptionSessionID();
+    pushToTalk.press(true);
+    EXPECT_EQ(recorder.starts, 1);
+    EXPECT_TRUE(vm.isHandsFreeLocked());
+    EXPECT_EQ(vm.currentSourceName(), "ハンズフリー (右⌥ ダブルタップ)");
+    EXPECT_EQ(vm.activeTranscriptionSessionID(), session);
+    EXPECT_EQ(overlay.lastMode(), "recording");
+    EXPECT_TRUE(overlay.calls.back().locked);
+    EXPECT_NEAR(overlay.calls.back().seconds, 0.3, 1e-9);
+    // A plain second press while recording does nothing.
+    const auto shownBefore = overlay.calls.size();
+    pushToTalk.press(false);
+    EXPECT_EQ(overlay.calls.size(), shownBefore);
+    EXPECT_EQ(recorder.starts, 1);
+}
+
+TEST_F(ControllerFixture, StartIsRefusedUnlessIdle) {
+    AppViewModel& vm = make();
+    // While a transcription runs.
+    pushToTalk.press();
+    pushToTalk.release();
+    ASSERT_TRUE(vm.isTranscribing());
+    const std::string session = vm.activeTranscriptionSessionID();
+    pushToTalk.press();
+    vm.toggleManualRecording();  // a stop that finds nothing to stop
+    vm.startRecording(manualLabel, true);
+    EXPECT_FALSE(vm.isRecording());
+    EXPECT_EQ(recorder.starts, 1);
+    EXPECT_EQ(transcription.jobs.size(), 1u);
+    EXPECT_EQ(vm.activeTranscriptionSessionID(), session);
+
+    // While waiting for permission.
+    recorder.status = MicrophoneAuthorizationStatus::notDetermined;
+    AppViewModel& waiting = make();
+    waiting.startRecording(manualLabel, true);
+    ASSERT_TRUE(waiting.pendingRecordingRequestID());
+    const auto request = *waiting.pendingRecordingRequestID();
+    waiting.startRecording("Push-to-Talk (右⌥)", false);
+    EXPECT_EQ(waiting.pendingRecordingRequestID(), request);
+}
+
+TEST_F(ControllerFixture, MicrophoneStartFailureReturnsToIdleWithTheError) {
+    for (bool sound : {true, false}) {
+        recorder.startFailure = "入力デバイスがありません";
+        cues.played.clear();
+        const int resetsBefore = pushToTalk.resets;
+        AppViewModel& vm = make();
+        vm.setSoundFeedbackEnabled(sound);
+        pushToTalk.press(true);
+        EXPECT_FALSE(vm.isRecording());
+        EXPECT_FALSE(vm.isHandsFreeLocked());
+        EXPECT_EQ(pushToTalk.resets, resetsBefore + 1);
+        EXPECT_EQ(overlay.lastMode(), "hidden");
+        EXPECT_EQ(vm.errorMessage(), "マイクの開始に失敗しました: 入力デバイスがありません");
+        EXPECT_EQ(cues.played, sound ? std::vector<std::string>{"Basso"} : std::vector<std::string>{});
+        EXPECT_EQ(scheduler.pendingTimerCount(), 0u);
+    }
+}
+
+// ---- while recording ----
+
+TEST_F(ControllerFixture, DurationTicksEvery50msFromTheStart) {
+    AppViewModel& vm = make();
+    scheduler.advance(7ms);
+    pushToTalk.press();
+    scheduler.advance(49ms);
+    EXPECT_EQ(vm.recordingDuration(), 0.0);
+    scheduler.advance(1ms);
+    EXPECT_NEAR(vm.recordingDuration(), 0.05, 1e-9);
+    scheduler.advance(1000ms);
+    EXPECT_NEAR(vm.recordingDuration(), 1.05, 1e-9);
+    // The timer does not touch the overlay.
+    EXPECT_EQ(overlay.calls.size(), 1u);
+    pushToTalk.release();
+    EXPECT_EQ(scheduler.pendingTimerCount(), 0u);
+}
+
+TEST_F(ControllerFixture, LevelsFromTheAudioThreadLandOnTheMainThread) {
+    AppViewModel& vm = make();
+    std::thread audio([this] { recorder.levelHandler(0.4f); });
+    audio.join();
+    EXPECT_EQ(vm.audioLevel(), 0.0f);  // not yet: it waits for the main thread
+    scheduler.runPosted();
+    EXPECT_FLOAT_EQ(vm.audioLevel(), 0.4f);
+    EXPECT_TRUE(overlay.calls.empty());  // not recording: stored, not shown
+
+    pushToTalk.press();
+    scheduler.advance(100ms);
+    recorder.levelHandler(0.7f);
+    scheduler.runPosted();
+    EXPECT_FLOAT_EQ(vm.audioLevel(), 0.7f);
+    ASSERT_EQ(overlay.lastMode(), "recording");
+    EXPECT_FLOAT_EQ(overlay.calls.back().level, 0.7f);
+    EXPECT_NEAR(overlay.calls.back().seconds, 0.1, 1e-9);
+    EXPECT_FALSE(overlay.calls.back().locked);
+}
+
+// ---- stopping ----
+
+TEST_F(ControllerFixture, StopKeepsOnlyLongEnoughAudibleRecordings) {
+    struct Row {
+        const char* name;
+        std::size_t count;
+        float value;
+        bool transcribed;
+        bool silent;
+    };
+    const Row rows[] = {
+        {"empty", 0, 0.5f, false, false},
+        {"just under 0.18 s", 2879, 0.5f, false, false},
+        {"0.18 s of zeros", 2880, 0.0f, false, true},
+        {"just under the silence threshold", 4000, 0.000099f, false, true},
+        {"at the silence threshold", 4000, 0.0001f, true, false},
+        {"negative samples count by size", 4000, -0.3f, true, false},
+    };
+    for (bool sound : {true, false}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.name);
+            recorder.samples.assign(row.count, 0.0f);
+            if (row.count > 0) recorder.samples[row.count / 2] = row.value;
+            cues.played.clear();
+            transcription.jobs.clear();
+            AppViewModel& vm = make();
+            vm.setSoundFeedbackEnabled(sound);
+            pushToTalk.press();
+            cues.played.clear();
+            const std::string session = vm.activeTranscriptionSessionID();
+            pushToTalk.release();
+            EXPECT_NE(vm.activeTranscriptionSessionID(), session);
+            EXPECT_FALSE(vm.isRecording());
+            EXPECT_EQ(vm.audioLevel(), 0.0f);
+            EXPECT_EQ(vm.isTranscribing(), row.transcribed);
+            EXPECT_EQ(transcription.jobs.size(), row.transcribed ? 1u : 0u);
+            EXPECT_EQ(overlay.lastMode(), row.transcribed ? "transcribing" : "hidden");
+            EXPECT_EQ(vm.statusNoticeMessage(), row.silent ? std::optional<std::string>(silenceText) : std::nullopt);
+            const bool basso = row.silent && sound;
+            EXPECT_EQ(cues.played, basso ? std::vector<std::string>{"Basso"} : std::vector<std::string>{});
+            EXPECT_EQ(vm.errorMessage(), std::nullopt);
+            EXPECT_EQ(scheduler.pendingTimerCount(), 0u);
+        }
+    }
+}
+
+TEST_F(ControllerFixture, TheJobIsASnapshotOfTheSettingsAtTheStop) {
+    AppViewModel& vm = make();
+    vm.setEngineMode(EngineMode::pureEG2English);
+    JapaneseInputOptions options;
+    options.enableHomophoneReranking = true;
+    options.spokenToWrittenPolish = true;
+    vm.setInputOptions(options);
+    vm.setEnableHomophoneReranking(false);
+    std::vector<CustomVocabularyEntry> vocabulary(1);
+    vocabulary[0].surface = "ペロラ";
+    vocabulary[0].reading = "ぺろら";
+    vm.setCustomVocabulary(vocabulary);
+    pushToTalk.press();
+    vm.toggleManualRecording();
+    ASSERT_EQ(transcription.jobs.size(), 1u);
+    const DictationJob& job = transcription.jobs[0];
+    EXPECT_EQ(job.samples->size(), recorder.samples.size());
+    EXPECT_EQ(job.engineMode, EngineMode::pureEG2English);
+    EXPECT_FALSE(job.inputOptions.enableHomophoneReranking);
+    EXPECT_TRUE(job.inputOptions.spokenToWrittenPolish);
+    EXPECT_FALSE(job.enableHomophoneReranking);
+    EXPECT_EQ(job.customVocabulary, vocabulary);
+    EXPECT_EQ(job.sourceName, "Push-to-Talk (右⌥)");
+    EXPECT_EQ(job.targetApp, targetCapture.target);
+    EXPECT_EQ(job.focusedContext, vm.capturedFocusedContext());
+    EXPECT_TRUE(job.triggerAutoPaste);
+    EXPECT_EQ(overlay.calls.back().badge, "Pure EG2 CoreML");
+    EXPECT_GE(pushToTalk.resets, 1);  // the record button also resets the key
+}
+
+TEST_F(ControllerFixture, KeyReleaseClearsTheHandsFreeLock) {
+    AppViewModel& vm = make();
+    pushToTalk.press(true);
+    ASSERT_TRUE(vm.isHandsFreeLocked());
+    pushToTalk.release();
+    EXPECT_FALSE(vm.isHandsFreeLocked());
+    EXPECT_TRUE(vm.isTranscribing());
+}
+
+// ---- permission wait ----
+
+enum class Gesture { manual, keyHeld, keyReleased, keyReleasedButLocked };
+
+TEST_F(ControllerFixture, PermissionWaitStartsTheRecordingOnlyWhenGrantedAndStillWanted) {
+    struct Row {
+        MicrophoneAuthorizationStatus status;
+        Gesture gesture;
+        bool granted;
+        bool records;
+    };
+    using S = MicrophoneAuthorizationStatus;
+    const Row rows[] = {
+        {S::notDetermined, Gesture::manual, true, true},
+        {S::notDetermined, Gesture::manual, false, false},
+        {S::notDetermined, Gesture::keyHeld, true, true},
+        {S::notDetermined, Gesture::keyHeld, false, false},
+        {S::notDetermined, Gesture::keyReleased, true, false},
+        {S::notDetermined, Gesture::keyReleased, false, false},
+        {S::notDetermined, Gesture::keyReleasedButLocked, true, true},
+        {S::notDetermined, Gesture::keyReleasedButLocked, false, false},
+        {S::denied, Gesture::manual, true, true},
+        {S::denied, Gesture::keyHeld, false, false},
+        {S::denied, Gesture::keyReleased, true, false},
+        {S::restricted, Gesture::keyHeld, true, true},
+        {S::restricted, Gesture::manual, false, false},
+        {S::restricted, Gesture::keyReleasedButLocked, true, true},
+    };
+    for (bool sound : {true, false}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << "status " << static_cast<int>(row.status) << " gesture "
+                                            << static_cast<int>(row.gesture) << " granted " << row.granted);
+            recorder.status = row.status;
+            recorder.starts = 0;
+            recorder.permissionAnswers.clear();
+            permissions.resetAnswers.clear();
+            cues.played.clear();
+            AppViewModel& vm = make();
+            vm.setSoundFeedbackEnabled(sound);
+            scheduler.runPosted();
+            recorder.permissionAnswers.clear();  // the construction's own question
+            const int resetsBefore = pushToTalk.resets;
+
+            if (row.gesture == Gesture::manual) {
+                vm.toggleManualRecording();
+            } else {
+                // Through the start handler directly: a key release would withdraw the request.
+                pushToTalk.pressed = true;
+                pushToTalk.onStart(row.gesture == Gesture::keyReleasedButLocked);
+            }
+            EXPECT_FALSE(vm.isRecording());
+            ASSERT_TRUE(vm.pendingRecordingRequestID());
+            scheduler.runPosted();
+            auto& answers = row.status == S::notDetermined ? recorder.permissionAnswers : permissions.resetAnswers;
+            EXPECT_EQ(recorder.permissionAnswers.size() + permissions.resetAnswers.size(), 1u);
+            ASSERT_EQ(answers.size(), 1u);
+            if (row.gesture == Gesture::keyReleased || row.gesture == Gesture::keyReleasedButLocked)
+                pushToTalk.pressed = false;
+            const int checksBefore = permissions.checks;
+            answers[0](row.granted);
+
+            EXPECT_GT(permissions.checks, checksBefore);
+            EXPECT_EQ(vm.pendingRecordingRequestID(), std::nullopt);
+            EXPECT_EQ(vm.isRecording(), row.records);
+            EXPECT_EQ(recorder.starts, row.records ? 1 : 0);
+            if (row.records) {
+                EXPECT_EQ(vm.errorMessage(), std::nullopt);
+                EXPECT_EQ(cues.played, sound ? std::vector<std::string>{"Tink"} : std::vector<std::string>{});
+            } else {
+                EXPECT_FALSE(vm.isHandsFreeLocked());
+                EXPECT_EQ(pushToTalk.resets, resetsBefore + 1);
+                EXPECT_EQ(vm.errorMessage(), row.granted ? std::nullopt : std::optional<std::string>(permissionText));
+                const bool basso = !row.granted && sound;
+                EXPECT_EQ(cues.played, basso ? std::vector<std::string>{"Basso"} : std::vector<std::string>{});
+            }
+        }
+    }
+}
+
+TEST_F(ControllerFixture, PermissionGrantedKeepsTheLabelTheFirstPressChose) {
+    recorder.status = MicrophoneAuthorizationStatus::notDetermined;
+    AppViewModel& vm = make();
+    scheduler.runPosted();
+    recorder.permissionAnswers.clear();
+    pushToTalk.pressed = true;
+    pushToTalk.onStart(false);
+    scheduler.runPosted();
+    // The user double-taps while the desktop asks.
+    pushToTalk.pressed = false;
+    pushToTalk.onStart(true);
+    ASSERT_EQ(recorder.permissionAnswers.size(), 1u);
+    recorder.permissionAnswers[0](true);
+    EXPECT_TRUE(vm.isRecording());
+    EXPECT_TRUE(vm.isHandsFreeLocked());
+    EXPECT_EQ(vm.currentSourceName(), "Push-to-Talk (右⌥)");
+}
+
+TEST_F(ControllerFixture, AStopDuringThePermissionWaitMakesTheLateAnswerStartNothing) {
+    struct Row {
+        const char* name;
+        bool answerBeforeAsked;  // the stop lands before the question is even put
+        std::function<void(AppViewModel&, FakePushToTalk&)> stop;
+    };
+    const Row rows[] = {
+        {"key released", false, [](AppViewModel&, FakePushToTalk& key) { key.release(); }},
+        {"record button", false, [](AppViewModel& vm, FakePushToTalk&) { vm.toggleManualRecording(); }},
+        {"record button before the question", true,
+         [](AppViewModel& vm, FakePushToTalk&) { vm.toggleManualRecording(); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        recorder.status = MicrophoneAuthorizationStatus::notDetermined;
+        recorder.starts = 0;
+        AppViewModel& vm = make();
+        scheduler.runPosted();
+        recorder.permissionAnswers.clear();
+        cues.played.clear();
+        vm.toggleManualRecording();
+        if (!row.answerBeforeAsked) scheduler.runPosted();
+        const int resetsBefore = pushToTalk.resets;
+        row.stop(vm, pushToTalk);
+        EXPECT_EQ(vm.pendingRecordingRequestID(), std::nullopt);
+        EXPECT_GE(pushToTalk.resets, resetsBefore + 1);
+        scheduler.runPosted();
+        for (auto& answer : recorder.permissionAnswers) answer(true);
+        EXPECT_FALSE(vm.isRecording());
+        EXPECT_EQ(recorder.starts, 0);
+        EXPECT_TRUE(cues.played.empty());
+        EXPECT_EQ(vm.errorMessage(), std::nullopt);
+        EXPECT_TRUE(transcription.jobs.empty());
+        // The next start asks afresh and works.
+        recorder.status = MicrophoneAuthorizationStatus::authorized;
+        vm.toggleManualRecording();
+        EXPECT_TRUE(vm.isRecording());
+    }
+}
+
+TEST_F(ControllerFixture, AnAnswerAfterANewerRequestOnlyRefreshesThePermissions) {
+    recorder.status = MicrophoneAuthorizationStatus::denied;
+    AppViewModel& vm = make();
+    vm.toggleManualRecording();
+    scheduler.runPosted();
+    vm.toggleManualRecording();  // withdraw
+    vm.toggleManualRecording();  // ask again
+    scheduler.runPosted();
+    ASSERT_EQ(permissions.resetAnswers.size(), 2u);
+    permissions.health.microphoneAuthorized = false;
+    permissions.resetAnswers[0](true);  // the stale one
+    EXPECT_FALSE(vm.isRecording());
+    EXPECT_TRUE(vm.pendingRecordingRequestID());
+    permissions.health.microphoneAuthorized = true;
+    permissions.resetAnswers[1](true);
+    EXPECT_TRUE(vm.isRecording());
+    EXPECT_TRUE(vm.permissionHealth().microphoneAuthorized);
+}
+
+// ---- lifetime ----
+
+TEST_F(ControllerFixture, DestructionStopsTimersAndLateCallbacksDoNothing) {
+    recorder.status = MicrophoneAuthorizationStatus::authorized;
+    make();
+    pushToTalk.press();
+    recorder.levelHandler(0.5f);  // queued for the main thread
+    ASSERT_EQ(scheduler.pendingTimerCount(), 1u);
+    auto levelHandler = recorder.levelHandler;
+    model.reset();
+    EXPECT_EQ(scheduler.pendingTimerCount(), 0u);
+    EXPECT_FALSE(recorder.levelHandler);
+    EXPECT_FALSE(pushToTalk.onStart);
+    const auto overlayCalls = overlay.calls.size();
+    levelHandler(0.9f);  // an audio buffer that was already under way
+    scheduler.advance(1s);
+    EXPECT_EQ(overlay.calls.size(), overlayCalls);
+
+    // A permission wait in flight, answered after the controller is gone.
+    recorder.status = MicrophoneAuthorizationStatus::notDetermined;
+    recorder.permissionAnswers.clear();
+    make();
+    model->toggleManualRecording();
+    scheduler.runPosted();
+    ASSERT_FALSE(recorder.permissionAnswers.empty());
+    model.reset();
+    const int checks = permissions.checks;
+    for (auto& answer : recorder.permissionAnswers) answer(true);
+    EXPECT_EQ(permissions.checks, checks);
+    EXPECT_EQ(recorder.starts, 1);
+
+    // A permission wait that had not yet asked.
+    make();
+    model->toggleManualRecording();
+    model.reset();
+    recorder.permissionAnswers.clear();
+    scheduler.runPosted();
+    EXPECT_TRUE(recorder.permissionAnswers.empty());
+}
+
+}  // namespace
