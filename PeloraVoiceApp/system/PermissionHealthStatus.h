@@ -2,12 +2,17 @@
 
 namespace pelora {
 
-// The four permissions a dictation needs, as last read from the desktop.
+// What dictation may do in this session right now.
 struct PermissionHealthStatus {
-    bool accessibilityTrusted = false;
-    bool postEventPermitted = false;
-    bool listenEventPermitted = false;
-    bool microphoneAuthorized = false;
+    bool accessibilityTrusted = false;  // the accessibility bus answers and IsEnabled is true
+    bool postEventPermitted = false;    // synthetic keys (XTest) reach a display
+    bool listenEventPermitted = false;  // global keys are seen (XInput 2.2 raw events)
+    bool microphoneAuthorized = false;  // a sound server with a real default source
+
+    bool postEventAccess() const { return postEventPermitted; }
+    bool listenEventAccess() const { return listenEventPermitted; }
+    bool canInjectReliably() const { return accessibilityTrusted || postEventPermitted; }
+    bool canInjectIntoExternalApps() const { return canInjectReliably(); }
 
     friend bool operator==(const PermissionHealthStatus&, const PermissionHealthStatus&) = default;
 };

@@ -293,6 +293,7 @@ struct Recording {
     bool ended = false;    // loop lock: no more samples are handed on
     bool checkingMove = false;  // loop lock: samples wait until the new source is known
     std::vector<float> held;    // loop lock
+    pa_operation* moveCheck = nullptr;  // loop lock: cancelled with the capture
 
     void end() {
         if (ended) return;
@@ -313,6 +314,11 @@ public:
         pa_stream_set_read_callback(stream, nullptr, nullptr);
         pa_stream_set_moved_callback(stream, nullptr, nullptr);
         recording_->ended = true;
+        if (recording_->moveCheck) {
+            pa_operation_cancel(recording_->moveCheck);
+            pa_operation_unref(recording_->moveCheck);
+            recording_->moveCheck = nullptr;
+        }
         pa_stream_disconnect(stream);
         pa_stream_unref(stream);
         pa_threaded_mainloop_unlock(recording_->loop);
@@ -359,7 +365,11 @@ void onStreamMoved(pa_stream* stream, void* data) {
     // what the desktop plays, so samples wait until the new source is known.
     auto* recording = static_cast<Recording*>(data);
     recording->checkingMove = true;
-    pa_operation* op = pa_context_get_source_info_by_index(
+    if (recording->moveCheck) {
+        pa_operation_cancel(recording->moveCheck);
+        pa_operation_unref(recording->moveCheck);
+    }
+    recording->moveCheck = pa_context_get_source_info_by_index(
         pa_stream_get_context(stream), pa_stream_get_device_index(stream),
         [](pa_context*, const pa_source_info* source, int eol, void* data) {
             auto* recording = static_cast<Recording*>(data);
@@ -376,8 +386,7 @@ void onStreamMoved(pa_stream* stream, void* data) {
             }
         },
         recording);
-    if (op) pa_operation_unref(op);
-    else recording->end();
+    if (!recording->moveCheck) recording->end();
 }
 
 }  // namespace
@@ -396,8 +405,11 @@ CaptureStart PulseAudioService::startCapture(CaptureHandlers handlers, std::chro
         if (impl_->contextState != PA_CONTEXT_READY) return noDevice();
     }
 
-    // The default source, asked afresh: it must exist and be no monitor.
-    Answer sourceAnswer;
+    // The default source, asked afresh: it must exist and be no monitor. The answer lives
+    // on the heap: the second question may still be answered after a time-out (a server
+    // that stopped answering), and then it is left behind rather than freed under it.
+    auto* pendingAnswer = new Answer;
+    Answer& sourceAnswer = *pendingAnswer;
     pa_threaded_mainloop_lock(impl_->loop);
     pa_operation* op = impl_->context ? pa_context_get_server_info(
                                             impl_->context,
@@ -423,19 +435,23 @@ CaptureStart PulseAudioService::startCapture(CaptureHandlers handlers, std::chro
                                                 if (next) pa_operation_unref(next);
                                                 else answer->finish();
                                             },
-                                            &sourceAnswer)
+                                            pendingAnswer)
                                       : nullptr;
     pa_threaded_mainloop_unlock(impl_->loop);
-    if (!op) return noDevice();
-    const bool answered = sourceAnswer.wait(deadline);
-    pa_threaded_mainloop_lock(impl_->loop);
-    if (!answered) pa_operation_cancel(op);  // the callbacks must not run on a gone answer
-    pa_operation_unref(op);
-    pa_threaded_mainloop_unlock(impl_->loop);
-    if (!answered || !sourceAnswer.text) {
-        // A server that does not answer in time counts as none.
+    if (!op) {
+        delete pendingAnswer;
         return noDevice();
     }
+    const bool answered = sourceAnswer.wait(deadline);
+    pa_threaded_mainloop_lock(impl_->loop);
+    if (!answered) pa_operation_cancel(op);
+    pa_operation_unref(op);
+    pa_threaded_mainloop_unlock(impl_->loop);
+    // A server that does not answer in time counts as none.
+    if (!answered) return noDevice();
+    const std::optional<std::string> sourceName = sourceAnswer.text;
+    delete pendingAnswer;
+    if (!sourceName) return noDevice();
 
     auto recording = std::make_unique<Recording>();
     recording->loop = impl_->loop;
@@ -459,7 +475,7 @@ CaptureStart PulseAudioService::startCapture(CaptureHandlers handlers, std::chro
     pa_buffer_attr attributes{};
     attributes.maxlength = std::uint32_t(-1);
     attributes.fragsize = 320 * sizeof(float);
-    int result = pa_stream_connect_record(recording->stream, sourceAnswer.text->c_str(), &attributes,
+    int result = pa_stream_connect_record(recording->stream, sourceName->c_str(), &attributes,
                                           PA_STREAM_ADJUST_LATENCY);
     std::string failure;
     if (result < 0) failure = pa_strerror(pa_context_errno(impl_->context));

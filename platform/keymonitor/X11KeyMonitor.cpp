@@ -476,6 +476,14 @@ bool X11KeyMonitor::rawKeyEventsAvailable() {
     return impl_->connect() && !impl_->broken;
 }
 
+bool X11KeyMonitor::syntheticEventsAvailable() {
+    std::lock_guard connect(impl_->connectMutex);
+    if (!impl_->connect() || impl_->broken) return false;
+    int opcode = 0, event = 0, error = 0;
+    std::lock_guard lock(impl_->grabMutex);
+    return XQueryExtension(impl_->grab, "XTEST", &opcode, &event, &error);
+}
+
 std::string X11KeyMonitor::connectionError() const {
     std::lock_guard connect(impl_->connectMutex);
     return impl_->error;

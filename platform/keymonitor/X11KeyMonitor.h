@@ -27,6 +27,8 @@ public:
 
     // Whether the display answers and offers raw key events (XInput 2.2 or later).
     bool rawKeyEventsAvailable();
+    // Whether the display answers and offers synthetic key events (the XTEST extension).
+    bool syntheticEventsAvailable();
     // Why the last connection attempt failed; empty while connected.
     std::string connectionError() const;
 

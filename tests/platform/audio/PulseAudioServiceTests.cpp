@@ -123,7 +123,7 @@ TEST_F(PulseAudioServiceTest, AStereo48kToneArrivesAs16kMonoWithItsLoudness) {
     const auto samples = collected.samples();
     // One second of tone, give or take what came before and after it.
     EXPECT_GE(samples.size(), 15000u);
-    EXPECT_LE(samples.size(), 16000u * 3);
+    EXPECT_LE(samples.size(), 16000u * 20) << "no runaway capture";
     // The loudest 0.5 s window holds the tone (RMS of a 0.5 sine is 0.354; the test
     // server's sink-monitor-remap chain passes it at -3 to -6 dB): present, not clipped.
     double loudest = 0;
@@ -198,7 +198,7 @@ TEST_F(PulseAudioServiceTest, ASourceThatVanishesEndsTheCaptureUnlessItMovesToAn
         // On the speakers' monitor the capture would hear this.
         std::thread desktopSound([&] { play(desktop, "speaker"); });
         const bool interrupted =
-            collected.waitUntil([](auto&, auto interrupted) { return interrupted.has_value(); }, 3s);
+            collected.waitUntil([](auto&, auto interrupted) { return interrupted.has_value(); }, 8s);
         desktopSound.join();
         if (!c.anotherMicrophoneIsDefault) {
             EXPECT_TRUE(interrupted) << c.name;
@@ -274,7 +274,7 @@ TEST_F(PulseAudioServiceTest, EachCueSoundsAtItsOwnPitch) {
         const auto recording = (dir / ("cue-" + std::to_string(int(cue)) + ".raw")).string();
         pelora::testing::CommandResult result;
         std::thread recorder([&] {
-            result = runCommand({"timeout", "3", "parecord", "--latency-msec=10", "-d", "speaker.monitor",
+            result = runCommand({"timeout", "5", "parecord", "--latency-msec=10", "-d", "speaker.monitor",
                                  "--rate=48000", "--channels=1", "--format=float32le", "--raw", recording});
         });
         // Once the recorder writes, it hears the speakers.

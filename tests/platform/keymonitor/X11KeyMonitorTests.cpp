@@ -318,9 +318,15 @@ TEST_F(X11KeyMonitorTest, ModifierStateFollowsTheKeyboard) {
     }
 }
 
+TEST_F(X11KeyMonitorTest, TheDesktopOffersRawAndSyntheticKeyEvents) {
+    EXPECT_TRUE(monitor.rawKeyEventsAvailable()) << monitor.connectionError();
+    EXPECT_TRUE(monitor.syntheticEventsAvailable());
+}
+
 TEST(X11KeyMonitorWithoutDisplay, RefusesEverythingAndSaysWhy) {
     X11KeyMonitor monitor(std::string(":97"));
     EXPECT_FALSE(monitor.rawKeyEventsAvailable());
+    EXPECT_FALSE(monitor.syntheticEventsAvailable());
     EXPECT_FALSE(monitor.connectionError().empty());
     EXPECT_EQ(monitor.watchKey("RALT", [](KeyTransition) {}), nullptr);
     auto outcome = monitor.grabKey(XK_v, modifier::shift, [](HotKeyEvent) {});
