@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <deque>
 #include <limits>
 #include <unordered_set>
 #include <vector>
@@ -47,12 +46,17 @@ std::optional<ScreenRect> toRect(std::optional<accessibility::ScreenBox> box) {
                       static_cast<double>(box->height)};
 }
 
-std::unique_ptr<TextElement> focusedElement(std::optional<std::int32_t> targetPID) {
-    if (!desktop().isTrusted()) return nullptr;
+// The focused element, once trust has been checked.
+std::unique_ptr<TextElement> trustedFocusedElement(std::optional<std::int32_t> targetPID) {
     auto element = desktop().focusedElement(targetPID);
     // Never another process's element for a target.
     if (element && targetPID && element->processIdentifier() != *targetPID) return nullptr;
     return element;
+}
+
+std::unique_ptr<TextElement> focusedElement(std::optional<std::int32_t> targetPID) {
+    if (!desktop().isTrusted()) return nullptr;
+    return trustedFocusedElement(targetPID);
 }
 
 // A focused element's value read range by range. A field that shows only its
@@ -172,7 +176,7 @@ void AccessibilityTextInjector::injectDirectAX(std::string_view text, std::optio
     if (!desktop().isTrusted()) throw TextInjectionError::accessibilityNotEnabled();
     // Multi-line text is never inserted this way.
     if (hasLineFeed(text)) throw TextInjectionError::noActiveTextField();
-    auto element = focusedElement(targetPID);
+    auto element = trustedFocusedElement(targetPID);
     if (!element || !element->isEditable()) throw TextInjectionError::noActiveTextField();
     const auto length = element->length();
     if (!length) throw TextInjectionError::noActiveTextField();
@@ -204,7 +208,7 @@ bool AccessibilityTextInjector::canSafelyReplaceViaKeyboard(std::string_view ori
                                                             std::int32_t targetPID) {
     if (!desktop().isTrusted()) return false;
     if (originalInsertedText.empty() || hasLineFeed(originalInsertedText)) return false;
-    auto element = focusedElement(targetPID);
+    auto element = trustedFocusedElement(targetPID);
     if (!element || hasActiveMarkedText(targetPID)) return false;
     const auto length = element->length();
     if (!length || *length == 0) return false;
@@ -225,7 +229,7 @@ bool AccessibilityTextInjector::replaceRecentlyInsertedAX(std::string_view origi
     if (!desktop().isTrusted()) return false;
     if (originalInsertedText.empty() || originalInsertedText == correctedFullText) return false;
     if (hasLineFeed(originalInsertedText) || hasLineFeed(correctedFullText)) return false;
-    auto element = focusedElement(targetPID);
+    auto element = trustedFocusedElement(targetPID);
     if (!element || hasActiveMarkedText(targetPID) || !element->isEditable()) return false;
     const auto length = element->length();
     if (!length || *length == 0) return false;
@@ -308,22 +312,30 @@ bool AccessibilityTextInjector::triggerMenuBarPaste(std::optional<std::int32_t> 
         };
         return isEdit(*a) && !isEdit(*b);
     });
-    std::deque<std::unique_ptr<AccessibleNode>> queue;
+    // Breadth first, a level at a time: every node of a level is tested before any of
+    // them is opened, which is the order of a first-in, first-out queue, and lets the
+    // desktop read a level of siblings in one batch.
+    std::vector<std::unique_ptr<AccessibleNode>> level;
     std::unordered_set<std::string> visited{bar->identity()};
     for (auto& menu : menus)
-        if (visited.insert(menu->identity()).second) queue.push_back(std::move(menu));
+        if (visited.insert(menu->identity()).second) level.push_back(std::move(menu));
     const auto deadline = std::chrono::steady_clock::now() + menuSearchTimeLimit;
     int examined = 0;
-    while (!queue.empty()) {
-        if (++examined > menuSearchNodeLimit || std::chrono::steady_clock::now() > deadline) return false;
-        auto node = std::move(queue.front());
-        queue.pop_front();
-        if (node->isMenuItem()) {
+    while (!level.empty()) {
+        for (auto& node : level) {
+            if (++examined > menuSearchNodeLimit || std::chrono::steady_clock::now() > deadline) return false;
             const auto binding = node->firstActionKeyBinding();
-            if (binding && isPlainControlVBinding(*binding) && node->isEnabled()) return node->pressFirstAction();
+            if (binding && isPlainControlVBinding(*binding) && node->isMenuItem() && node->isEnabled())
+                return node->pressFirstAction();
         }
-        for (auto& child : node->children())
-            if (visited.insert(child->identity()).second) queue.push_back(std::move(child));
+        std::vector<std::unique_ptr<AccessibleNode>> next;
+        for (auto& node : level) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            for (auto& child : node->children())
+                if (visited.insert(child->identity()).second) next.push_back(std::move(child));
+            if (static_cast<int>(next.size()) + examined > menuSearchNodeLimit) break;
+        }
+        level = std::move(next);
     }
     return false;
 }

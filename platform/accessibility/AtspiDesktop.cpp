@@ -2,6 +2,7 @@
 // main context, so the host program's own event loop never runs libatspi's handlers and
 // libatspi is never entered from two threads.
 #include <atspi/atspi.h>
+#include <dbus/dbus.h>
 #include <gio/gio.h>
 #include <unistd.h>
 
@@ -12,9 +13,11 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/accessibility/AccessibilityDesktop.h"
+#include "platform/accessibility/PipelinedCalls.h"
 #include "platform/accessibility/Utf16.h"
 
 namespace pelora::accessibility {
@@ -29,6 +32,11 @@ constexpr auto stalledCall = std::chrono::milliseconds(700);
 // Bounds of the searches through a window's tree.
 constexpr int searchNodeLimit = 4000;
 constexpr auto searchTimeLimit = std::chrono::milliseconds(600);
+// What is remembered per object and per application is forgotten beyond this many entries.
+constexpr std::size_t cacheLimit = 4096;
+
+constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
+constexpr const char* actionInterface = "org.a11y.atspi.Action";
 
 struct Unref {
     void operator()(gpointer p) const {
@@ -37,6 +45,10 @@ struct Unref {
 };
 using AccessibleRef = std::unique_ptr<AtspiAccessible, Unref>;
 using StateSetRef = std::unique_ptr<AtspiStateSet, Unref>;
+
+AccessibleRef retained(AtspiAccessible* object) {
+    return AccessibleRef(static_cast<AtspiAccessible*>(g_object_ref(object)));
+}
 
 struct GFreeDeleter {
     void operator()(gpointer p) const { g_free(p); }
@@ -56,6 +68,13 @@ struct VariantDeleter {
     void operator()(GVariant* v) const { g_variant_unref(v); }
 };
 using VariantRef = std::unique_ptr<GVariant, VariantDeleter>;
+struct ConnectionDeleter {
+    void operator()(GDBusConnection* c) const {
+        g_dbus_connection_close_sync(c, nullptr, nullptr);
+        g_object_unref(c);
+    }
+};
+using ConnectionRef = std::unique_ptr<GDBusConnection, ConnectionDeleter>;
 
 std::recursive_mutex& busMutex() {
     static std::recursive_mutex mutex;
@@ -92,38 +111,65 @@ std::optional<std::string> sessionBusAddress() {
     return std::nullopt;
 }
 
-// A call to the accessibility bus launcher (org.a11y.Bus) on the session bus.
-VariantRef callBusLauncher(const char* interface, const char* method, GVariant* parameters,
-                           const GVariantType* replyType, bool autoStart, int timeoutMs) {
-    const auto address = sessionBusAddress();
-    if (!address) {
-        if (parameters) g_variant_unref(g_variant_ref_sink(parameters));
+// The accessibility bus launcher (org.a11y.Bus) on the session bus, over one connection
+// that is kept open: asking whether assistive access is on is part of every operation.
+class BusLauncher {
+public:
+    VariantRef call(const char* interface, const char* method, GVariant* parameters, const GVariantType* replyType,
+                    bool autoStart, int timeoutMs) {
+        if (parameters) g_variant_ref_sink(parameters);
+        VariantRef owned(parameters);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (!connect()) return nullptr;
+            GError* error = nullptr;
+            GVariant* reply = g_dbus_connection_call_sync(
+                connection_.get(), "org.a11y.Bus", "/org/a11y/bus", interface, method, owned.get(), replyType,
+                autoStart ? G_DBUS_CALL_FLAGS_NONE : G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr, &error);
+            const bool closed = error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CLOSED);
+            g_clear_error(&error);
+            if (reply || !closed) return VariantRef(reply);
+            connection_.reset();  // the bus went away: one new connection, once
+        }
         return nullptr;
     }
-    GError* error = nullptr;
-    GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
-        address->c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
-    if (!connection) {
+
+private:
+    bool connect() {
+        const auto address = sessionBusAddress();
+        if (!address) {
+            connection_.reset();
+            return false;
+        }
+        if (connection_ && *address == address_ && !g_dbus_connection_is_closed(connection_.get())) return true;
+        connection_.reset();
+        GError* error = nullptr;
+        GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
+            address->c_str(),
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &error);
         g_clear_error(&error);
-        if (parameters) g_variant_unref(g_variant_ref_sink(parameters));
-        return nullptr;
+        if (!connection) return false;
+        // Never end the host program when the bus goes away.
+        g_dbus_connection_set_exit_on_close(connection, FALSE);
+        connection_.reset(connection);
+        address_ = *address;
+        return true;
     }
-    GVariant* reply = g_dbus_connection_call_sync(
-        connection, "org.a11y.Bus", "/org/a11y/bus", interface, method, parameters, replyType,
-        autoStart ? G_DBUS_CALL_FLAGS_NONE : G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr, &error);
-    g_clear_error(&error);
-    g_dbus_connection_close_sync(connection, nullptr, nullptr);
-    g_object_unref(connection);
-    return VariantRef(reply);
+
+    ConnectionRef connection_;
+    std::string address_;
+};
+
+BusLauncher& busLauncher() {
+    static BusLauncher launcher;
+    return launcher;
 }
 
 bool statusIsEnabled() {
-    auto reply = callBusLauncher("org.freedesktop.DBus.Properties", "Get",
-                                 g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
-                                 false, callTimeoutMs);
+    auto reply = busLauncher().call("org.freedesktop.DBus.Properties", "Get",
+                                    g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
+                                    false, callTimeoutMs);
     if (!reply) return false;
     GVariant* boxed = nullptr;
     g_variant_get(reply.get(), "(v)", &boxed);
@@ -132,7 +178,7 @@ bool statusIsEnabled() {
 }
 
 bool busLauncherAnswers() {
-    return callBusLauncher("org.a11y.Bus", "GetAddress", nullptr, G_VARIANT_TYPE("(s)"), false, callTimeoutMs) !=
+    return busLauncher().call("org.a11y.Bus", "GetAddress", nullptr, G_VARIANT_TYPE("(s)"), false, callTimeoutMs) !=
            nullptr;
 }
 
@@ -142,18 +188,6 @@ bool hasState(AtspiAccessible* object, AtspiStateType state, Budget& budget) {
     StateSetRef states(atspi_accessible_get_state_set(object));
     if (Clock::now() - start >= stalledCall) budget.ended = true;
     return states && atspi_state_set_contains(states.get(), state);
-}
-
-// The object offers an interface ("Text", "EditableText", "Action", "Component").
-bool offers(AtspiAccessible* object, const char* interface) {
-    GArray* names = atspi_accessible_get_interfaces(object);
-    if (!names) return false;
-    bool found = false;
-    for (guint i = 0; i < names->len && !found; ++i)
-        found = g_strcmp0(g_array_index(names, gchar*, i), interface) == 0;
-    for (guint i = 0; i < names->len; ++i) g_free(g_array_index(names, gchar*, i));
-    g_array_free(names, TRUE);
-    return found;
 }
 
 std::optional<std::int32_t> processOf(AtspiAccessible* object, Budget& budget) {
@@ -178,20 +212,21 @@ std::vector<AccessibleRef> childrenOf(AtspiAccessible* object, Budget& budget) {
     return children;
 }
 
-std::string identityOf(AtspiAccessible* object) {
+RemoteObject remoteOf(AtspiAccessible* object) {
     auto* base = reinterpret_cast<AtspiObject*>(object);
-    std::string id = base->app && base->app->bus_name ? base->app->bus_name : "";
-    id += ':';
-    if (base->path) id += base->path;
-    return id;
+    return {base->app && base->app->bus_name ? base->app->bus_name : "", base->path ? base->path : ""};
 }
+
+std::string identityOf(AtspiAccessible* object) { return remoteOf(object).identity(); }
+
+std::string busNameOf(AtspiAccessible* object) { return remoteOf(object).busName; }
 
 // Breadth-first through the showing part of a tree, bounded by nodes and time, visiting
 // every object once.
 template <typename Predicate>
 AccessibleRef searchTree(AtspiAccessible* root, Budget& budget, Predicate&& matches) {
     std::deque<AccessibleRef> queue;
-    queue.emplace_back(AccessibleRef(static_cast<AtspiAccessible*>(g_object_ref(root))));
+    queue.emplace_back(retained(root));
     std::unordered_set<std::string> visited{identityOf(root)};
     const auto deadline = Clock::now() + searchTimeLimit;
     int visitedNodes = 0;
@@ -209,24 +244,61 @@ AccessibleRef searchTree(AtspiAccessible* root, Budget& budget, Predicate&& matc
     return nullptr;
 }
 
+// The interfaces an object offers, remembered per object: they do not change, and asking
+// costs the target several milliseconds each time.
+enum Interface : unsigned {
+    textInterface = 1,
+    editableTextInterface = 2,
+    componentInterface = 4,
+};
+
+class InterfaceMemory {
+public:
+    unsigned of(AtspiAccessible* object, Budget& budget) {
+        if (budget.ended) return 0;
+        const auto identity = identityOf(object);
+        if (auto it = known_.find(identity); it != known_.end()) return it->second;
+        const auto start = Clock::now();
+        GArray* names = atspi_accessible_get_interfaces(object);
+        const bool stalled = Clock::now() - start >= stalledCall;
+        if (stalled) budget.ended = true;
+        // Nothing known when the answer did not come: asked again next time.
+        if (!names) return 0;
+        unsigned mask = 0;
+        for (guint i = 0; i < names->len; ++i) {
+            const gchar* name = g_array_index(names, gchar*, i);
+            if (g_strcmp0(name, "Text") == 0) mask |= textInterface;
+            else if (g_strcmp0(name, "EditableText") == 0) mask |= editableTextInterface;
+            else if (g_strcmp0(name, "Component") == 0) mask |= componentInterface;
+            g_free(g_array_index(names, gchar*, i));
+        }
+        g_array_free(names, TRUE);
+        if (!stalled) {
+            if (known_.size() >= cacheLimit) known_.clear();
+            known_.emplace(identity, mask);
+        }
+        return mask;
+    }
+
+private:
+    std::unordered_map<std::string, unsigned> known_;
+};
+
 class AtspiTextElement final : public TextElement {
 public:
-    AtspiTextElement(AccessibleRef object, std::int32_t pid, std::shared_ptr<Budget> budget)
-        : object_(std::move(object)), pid_(pid), budget_(std::move(budget)) {
-        auto toolkit =
-            guarded(*budget_, [&](GError** e) { return atspi_accessible_get_toolkit_name(object_.get(), e); });
-        // Qt's bridge counts UTF-16 units (and takes insert lengths in them); the ATK
-        // toolkits count code points and take insert lengths in bytes.
-        countsUtf16_ = toolkit && *toolkit && g_ascii_strcasecmp(*toolkit, "Qt") == 0;
-        if (toolkit) g_free(*toolkit);
-    }
+    AtspiTextElement(AccessibleRef object, std::int32_t pid, bool countsUtf16, std::shared_ptr<Budget> budget,
+                     InterfaceMemory& interfaces)
+        : object_(std::move(object)),
+          pid_(pid),
+          countsUtf16_(countsUtf16),
+          budget_(std::move(budget)),
+          interfaces_(interfaces) {}
 
     std::int32_t processIdentifier() const override { return pid_; }
 
     bool isEditable() override {
         std::lock_guard lock(busMutex());
-        return offers(object_.get(), "EditableText") &&
-               hasState(object_.get(), ATSPI_STATE_EDITABLE, *budget_);
+        return offers(editableTextInterface) && hasState(object_.get(), ATSPI_STATE_EDITABLE, *budget_);
     }
 
     bool isPasswordText() override {
@@ -242,10 +314,11 @@ public:
             if (!whole) return std::nullopt;
             return static_cast<std::int64_t>(whole->size());
         }
-        auto count =
-            guarded(*budget_, [&](GError** e) { return atspi_text_get_character_count(textOf(), e); });
+        if (length_) return length_;
+        auto count = guarded(*budget_, [&](GError** e) { return atspi_text_get_character_count(textOf(), e); });
         if (!count || *count < 0) return std::nullopt;
-        return *count;
+        length_ = *count;
+        return length_;
     }
 
     std::optional<std::u16string> text(std::int64_t start, std::int64_t end) override {
@@ -281,7 +354,7 @@ public:
 
     std::optional<UnitRange> selection() override {
         std::lock_guard lock(busMutex());
-        if (!offers(object_.get(), "Text")) return std::nullopt;
+        if (!offers(textInterface)) return std::nullopt;
         auto count = guarded(*budget_, [&](GError** e) { return atspi_text_get_n_selections(textOf(), e); });
         if (!count) return std::nullopt;
         if (*count > 0) {
@@ -319,7 +392,7 @@ public:
         auto done = guarded(*budget_, [&](GError** e) {
             return atspi_editable_text_delete_text(ATSPI_EDITABLE_TEXT(object_.get()), *a, *b, e);
         });
-        whole_.reset();
+        forgetText();
         return done && *done;
     }
 
@@ -328,12 +401,14 @@ public:
         const auto at = toToolkit(position);
         if (!at) return false;
         const std::string bytes = toUtf8(units);
-        const auto length = countsUtf16_ ? units.size() : bytes.size();
+        // Qt's bridge cuts (or pads with whatever lies in memory) the text to the length
+        // in UTF-16 units; the ATK toolkits take it in bytes.
+        const auto length = countsUtf16_ ? toUtf16(bytes).size() : bytes.size();
         auto done = guarded(*budget_, [&](GError** e) {
             return atspi_editable_text_insert_text(ATSPI_EDITABLE_TEXT(object_.get()), *at, bytes.c_str(),
                                                    static_cast<gint>(length), e);
         });
-        whole_.reset();
+        forgetText();
         return done && *done;
     }
 
@@ -347,8 +422,9 @@ public:
 
     std::optional<ScreenBox> characterBox(std::int64_t offset) override {
         std::lock_guard lock(busMutex());
+        if (!offers(textInterface)) return std::nullopt;
         const auto at = toToolkit(offset);
-        if (!at || !offers(object_.get(), "Text")) return std::nullopt;
+        if (!at) return std::nullopt;
         return box(guarded(*budget_, [&](GError** e) {
             return atspi_text_get_character_extents(textOf(), *at, ATSPI_COORD_TYPE_SCREEN, e);
         }));
@@ -356,9 +432,10 @@ public:
 
     std::optional<ScreenBox> rangeBox(std::int64_t start, std::int64_t end) override {
         std::lock_guard lock(busMutex());
+        if (!offers(textInterface)) return std::nullopt;
         const auto a = toToolkit(start);
         const auto b = toToolkit(end);
-        if (!a || !b || !offers(object_.get(), "Text")) return std::nullopt;
+        if (!a || !b) return std::nullopt;
         return box(guarded(*budget_, [&](GError** e) {
             return atspi_text_get_range_extents(textOf(), *a, *b, ATSPI_COORD_TYPE_SCREEN, e);
         }));
@@ -366,7 +443,7 @@ public:
 
     std::optional<ScreenBox> frame() override {
         std::lock_guard lock(busMutex());
-        if (!offers(object_.get(), "Component")) return std::nullopt;
+        if (!offers(componentInterface)) return std::nullopt;
         return box(guarded(*budget_, [&](GError** e) {
             return atspi_component_get_extents(ATSPI_COMPONENT(object_.get()), ATSPI_COORD_TYPE_SCREEN, e);
         }));
@@ -375,13 +452,24 @@ public:
 private:
     AtspiText* textOf() const { return ATSPI_TEXT(object_.get()); }
 
+    bool offers(unsigned interface) {
+        if (budget_->ended) return false;
+        return (interfaces_.of(object_.get(), *budget_) & interface) != 0;
+    }
+
     bool readable() {
-        if (!offers(object_.get(), "Text")) return false;
+        if (!offers(textInterface)) return false;
         if (!passwordChecked_) {
             password_ = roleOf(object_.get(), *budget_) == ATSPI_ROLE_PASSWORD_TEXT;
             passwordChecked_ = true;
         }
         return !password_;
+    }
+
+    // What was read of the text is read again after a write.
+    void forgetText() {
+        whole_.reset();
+        length_.reset();
     }
 
     // The whole text, for toolkits that count code points: offsets are converted over it.
@@ -431,72 +519,103 @@ private:
 
     AccessibleRef object_;
     std::int32_t pid_;
+    bool countsUtf16_;
     std::shared_ptr<Budget> budget_;
-    bool countsUtf16_ = false;
+    InterfaceMemory& interfaces_;
     bool passwordChecked_ = false;
     bool password_ = false;
     std::optional<std::u16string> whole_;
+    std::optional<std::int64_t> length_;
 };
 
+// A node of a menu tree, spoken to directly over the accessibility bus so that a level
+// of siblings is read in one batch of pipelined calls.
 class AtspiNode final : public AccessibleNode {
 public:
-    AtspiNode(AccessibleRef object, std::shared_ptr<Budget> budget)
-        : object_(std::move(object)), budget_(std::move(budget)) {}
+    AtspiNode(RemoteObject object, DBusConnection* bus, std::shared_ptr<Budget> budget,
+              std::optional<std::optional<std::string>> keyBinding = std::nullopt)
+        : object_(std::move(object)), bus_(bus), budget_(std::move(budget)), keyBinding_(std::move(keyBinding)) {}
 
-    std::string identity() const override { return identityOf(object_.get()); }
+    std::string identity() const override { return object_.identity(); }
 
     bool isMenuItem() override {
         std::lock_guard lock(busMutex());
-        return roleOf(object_.get(), *budget_) == ATSPI_ROLE_MENU_ITEM;
+        auto calls = batch();
+        const auto role = calls.call(object_, accessibleInterface, "GetRole");
+        finish(calls);
+        return calls.uint32(role) == static_cast<std::uint32_t>(ATSPI_ROLE_MENU_ITEM);
     }
 
     std::optional<std::string> name() override {
         std::lock_guard lock(busMutex());
-        auto chars = guarded(*budget_, [&](GError** e) { return atspi_accessible_get_name(object_.get(), e); });
-        if (!chars || !*chars) return std::nullopt;
-        GChars owned(*chars);
-        return std::string(owned.get());
+        auto calls = batch();
+        const auto name = calls.property(object_, accessibleInterface, "Name");
+        finish(calls);
+        return calls.stringProperty(name);
     }
 
     bool isEnabled() override {
         std::lock_guard lock(busMutex());
-        if (budget_->ended) return false;
-        StateSetRef states(atspi_accessible_get_state_set(object_.get()));
-        return states && atspi_state_set_contains(states.get(), ATSPI_STATE_ENABLED) &&
-               atspi_state_set_contains(states.get(), ATSPI_STATE_SENSITIVE);
+        auto calls = batch();
+        const auto state = calls.call(object_, accessibleInterface, "GetState");
+        finish(calls);
+        const auto bits = calls.states(state);
+        auto has = [&](AtspiStateType s) { return bits && (*bits >> static_cast<unsigned>(s)) & 1u; };
+        return has(ATSPI_STATE_ENABLED) && has(ATSPI_STATE_SENSITIVE);
     }
 
     std::optional<std::string> firstActionKeyBinding() override {
+        if (keyBinding_) return *keyBinding_;
         std::lock_guard lock(busMutex());
-        if (!offers(object_.get(), "Action")) return std::nullopt;
-        auto* action = ATSPI_ACTION(object_.get());
-        auto count = guarded(*budget_, [&](GError** e) { return atspi_action_get_n_actions(action, e); });
-        if (!count || *count < 1) return std::nullopt;
-        auto chars = guarded(*budget_, [&](GError** e) { return atspi_action_get_key_binding(action, 0, e); });
-        if (!chars || !*chars) return std::nullopt;
-        GChars owned(*chars);
-        return std::string(owned.get());
+        auto calls = batch();
+        const auto binding = calls.callWithIndex(object_, actionInterface, "GetKeyBinding", 0);
+        finish(calls);
+        keyBinding_ = calls.string(binding);
+        return *keyBinding_;
     }
 
+    // The children with their key bindings, read in one batch.
     std::vector<std::unique_ptr<AccessibleNode>> children() override {
         std::lock_guard lock(busMutex());
         std::vector<std::unique_ptr<AccessibleNode>> nodes;
-        for (auto& child : childrenOf(object_.get(), *budget_))
-            nodes.push_back(std::make_unique<AtspiNode>(std::move(child), budget_));
+        auto listing = batch();
+        const auto list = listing.call(object_, accessibleInterface, "GetChildren");
+        finish(listing);
+        const auto references = listing.references(list);
+        if (!references || references->empty()) return nodes;
+        auto details = batch();
+        std::vector<std::size_t> bindings;
+        for (const auto& child : *references)
+            bindings.push_back(details.callWithIndex(child, actionInterface, "GetKeyBinding", 0));
+        finish(details);
+        for (std::size_t i = 0; i < references->size(); ++i)
+            nodes.push_back(std::make_unique<AtspiNode>((*references)[i], bus_, budget_,
+                                                        std::optional(details.string(bindings[i]))));
         return nodes;
     }
 
     bool pressFirstAction() override {
         std::lock_guard lock(busMutex());
-        if (!offers(object_.get(), "Action")) return false;
-        auto done = guarded(*budget_,
-                            [&](GError** e) { return atspi_action_do_action(ATSPI_ACTION(object_.get()), 0, e); });
-        return done && *done;
+        auto calls = batch();
+        const auto done = calls.callWithIndex(object_, actionInterface, "DoAction", 0);
+        finish(calls);
+        return calls.boolean(done).value_or(false);
     }
 
 private:
-    AccessibleRef object_;
+    // A batch that sends nothing once the operation has ended.
+    PipelinedCalls batch() const {
+        return PipelinedCalls(budget_->ended ? nullptr : bus_, std::chrono::milliseconds(callTimeoutMs));
+    }
+    void finish(PipelinedCalls& calls) const {
+        calls.wait();
+        if (calls.stalled()) budget_->ended = true;
+    }
+
+    RemoteObject object_;
+    DBusConnection* bus_;
     std::shared_ptr<Budget> budget_;
+    std::optional<std::optional<std::string>> keyBinding_;
 };
 
 class AtspiDesktop final : public AccessibilityDesktop {
@@ -515,9 +634,9 @@ public:
     bool requestAccess() override {
         std::lock_guard lock(busMutex());
         // Starting the bus launcher on demand can take a moment.
-        return callBusLauncher("org.freedesktop.DBus.Properties", "Set",
-                               g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
-                               nullptr, true, 5000) != nullptr;
+        return busLauncher().call("org.freedesktop.DBus.Properties", "Set",
+                                  g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
+                                  nullptr, true, 5000) != nullptr;
     }
 
     std::unique_ptr<TextElement> focusedElement(std::optional<std::int32_t> processIdentifier) override {
@@ -527,11 +646,13 @@ public:
         auto budget = std::make_shared<Budget>();
         auto app = application(processIdentifier, *budget);
         if (!app.object) return nullptr;
+        const bool countsUtf16 = countsUtf16Units(app.object.get(), *budget);
         // The last focus event of that process, if its element still has the focus.
         if (auto it = lastFocus_.find(app.pid); it != lastFocus_.end()) {
-            if (hasState(it->second.get(), ATSPI_STATE_FOCUSED, *budget)) {
-                return std::make_unique<AtspiTextElement>(
-                    AccessibleRef(static_cast<AtspiAccessible*>(g_object_ref(it->second.get()))), app.pid, budget);
+            if (busNameOf(it->second.get()) == busNameOf(app.object.get()) &&
+                hasState(it->second.get(), ATSPI_STATE_FOCUSED, *budget)) {
+                return std::make_unique<AtspiTextElement>(retained(it->second.get()), app.pid, countsUtf16, budget,
+                                                          interfaces_);
             }
             lastFocus_.erase(it);
         }
@@ -542,8 +663,8 @@ public:
             return hasState(node, ATSPI_STATE_FOCUSED, *budget);
         });
         if (!focused || budget->ended) return nullptr;
-        lastFocus_[app.pid] = AccessibleRef(static_cast<AtspiAccessible*>(g_object_ref(focused.get())));
-        return std::make_unique<AtspiTextElement>(std::move(focused), app.pid, budget);
+        lastFocus_[app.pid] = retained(focused.get());
+        return std::make_unique<AtspiTextElement>(std::move(focused), app.pid, countsUtf16, budget, interfaces_);
     }
 
     std::optional<std::string> activeWindowTitle(std::optional<std::int32_t> processIdentifier) override {
@@ -574,7 +695,9 @@ public:
             return roleOf(node, *budget) == ATSPI_ROLE_MENU_BAR;
         });
         if (!bar || budget->ended) return nullptr;
-        return std::make_unique<AtspiNode>(std::move(bar), budget);
+        auto* bus = reinterpret_cast<AtspiObject*>(bar.get())->app->bus;
+        if (!bus) return nullptr;
+        return std::make_unique<AtspiNode>(remoteOf(bar.get()), bus, budget);
     }
 
 private:
@@ -619,14 +742,40 @@ private:
     static void onFocusEvent(AtspiEvent* event, void* self) {
         auto* desktop = static_cast<AtspiDesktop*>(self);
         if (event->source && event->detail1 == 1) {
-            GError* error = nullptr;
-            const auto pid = atspi_accessible_get_process_id(event->source, &error);
-            if (!error && pid != static_cast<guint>(getpid()))
-                desktop->lastFocus_[static_cast<std::int32_t>(pid)] =
-                    AccessibleRef(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
-            g_clear_error(&error);
+            Budget budget;
+            if (const auto pid = desktop->processOfApplication(event->source, budget);
+                pid && *pid != static_cast<std::int32_t>(getpid()))
+                desktop->lastFocus_[*pid] = retained(event->source);
         }
         g_boxed_free(ATSPI_TYPE_EVENT, event);
+    }
+
+    // The process behind an object's application, remembered per bus name (a bus name is
+    // never given to another connection).
+    std::optional<std::int32_t> processOfApplication(AtspiAccessible* object, Budget& budget) {
+        const auto name = busNameOf(object);
+        if (auto it = processes_.find(name); it != processes_.end()) return it->second;
+        const auto pid = processOf(object, budget);
+        if (pid && !name.empty()) {
+            if (processes_.size() >= cacheLimit) processes_.clear();
+            processes_.emplace(name, *pid);
+        }
+        return pid;
+    }
+
+    // Qt's bridge counts UTF-16 units; the ATK toolkits (GTK, browsers) count code points.
+    // The toolkit is a property of the application object, remembered per bus name.
+    bool countsUtf16Units(AtspiAccessible* application, Budget& budget) {
+        const auto name = busNameOf(application);
+        if (auto it = utf16Toolkits_.find(name); it != utf16Toolkits_.end()) return it->second;
+        auto toolkit =
+            guarded(budget, [&](GError** e) { return atspi_accessible_get_toolkit_name(application, e); });
+        if (!toolkit || !*toolkit) return false;
+        const bool qt = g_ascii_strncasecmp(*toolkit, "Qt", 2) == 0;
+        g_free(*toolkit);
+        if (utf16Toolkits_.size() >= cacheLimit) utf16Toolkits_.clear();
+        utf16Toolkits_.emplace(name, qt);
+        return qt;
     }
 
     // The application object of a process, or of the process whose window is active.
@@ -644,7 +793,7 @@ private:
             if (!child || !*child) continue;
             AccessibleRef app(*child);
             Budget probe;  // a stale entry must not end the whole operation
-            const auto pid = processOf(app.get(), probe);
+            const auto pid = processOfApplication(app.get(), probe);
             if (!pid || *pid == self) continue;
             if (processIdentifier) {
                 if (*pid == *processIdentifier) return {std::move(app), *pid};
@@ -671,6 +820,9 @@ private:
     GMainContext* context_ = nullptr;
     AtspiEventListener* listener_ = nullptr;
     std::map<std::int32_t, AccessibleRef> lastFocus_;
+    std::unordered_map<std::string, std::int32_t> processes_;
+    std::unordered_map<std::string, bool> utf16Toolkits_;
+    InterfaceMemory interfaces_;
 };
 
 }  // namespace
