@@ -44,7 +44,6 @@ struct Unref {
     }
 };
 using AccessibleRef = std::unique_ptr<AtspiAccessible, Unref>;
-using StateSetRef = std::unique_ptr<AtspiStateSet, Unref>;
 
 AccessibleRef retained(AtspiAccessible* object) {
     return AccessibleRef(static_cast<AtspiAccessible*>(g_object_ref(object)));
@@ -182,12 +181,22 @@ bool busLauncherAnswers() {
            nullptr;
 }
 
+// States are read over the bus directly: libatspi's state sets are not kept up to date
+// without an event loop.
+std::optional<std::uint64_t> statesOf(AtspiAccessible* object, Budget& budget) {
+    if (budget.ended) return std::nullopt;
+    auto* base = reinterpret_cast<AtspiObject*>(object);
+    PipelinedCalls calls(base->app ? base->app->bus : nullptr, std::chrono::milliseconds(callTimeoutMs));
+    const auto call = calls.call({base->app && base->app->bus_name ? base->app->bus_name : "", base->path ? base->path : ""},
+                                 "org.a11y.atspi.Accessible", "GetState");
+    calls.wait();
+    if (calls.stalled()) budget.ended = true;
+    return calls.states(call);
+}
+
 bool hasState(AtspiAccessible* object, AtspiStateType state, Budget& budget) {
-    if (budget.ended) return false;
-    const auto start = Clock::now();
-    StateSetRef states(atspi_accessible_get_state_set(object));
-    if (Clock::now() - start >= stalledCall) budget.ended = true;
-    return states && atspi_state_set_contains(states.get(), state);
+    const auto states = statesOf(object, budget);
+    return states && ((*states >> static_cast<unsigned>(state)) & 1u) != 0;
 }
 
 std::optional<std::int32_t> processOf(AtspiAccessible* object, Budget& budget) {
@@ -298,7 +307,12 @@ public:
 
     bool isEditable() override {
         std::lock_guard lock(busMutex());
-        return offers(editableTextInterface) && hasState(object_.get(), ATSPI_STATE_EDITABLE, *budget_);
+        if (!offers(editableTextInterface)) return false;
+        // Qt's bridge calls a read-only field editable too (and writes into it): it is
+        // told apart by READ_ONLY.
+        const auto states = statesOf(object_.get(), *budget_);
+        auto has = [&](AtspiStateType state) { return states && ((*states >> static_cast<unsigned>(state)) & 1u); };
+        return has(ATSPI_STATE_EDITABLE) && !has(ATSPI_STATE_READ_ONLY);
     }
 
     bool isPasswordText() override {
@@ -647,10 +661,10 @@ public:
         auto app = application(processIdentifier, *budget);
         if (!app.object) return nullptr;
         const bool countsUtf16 = countsUtf16Units(app.object.get(), *budget);
-        // The last focus event of that process, if its element still has the focus.
-        if (auto it = lastFocus_.find(app.pid); it != lastFocus_.end()) {
-            if (busNameOf(it->second.get()) == busNameOf(app.object.get()) &&
-                hasState(it->second.get(), ATSPI_STATE_FOCUSED, *budget)) {
+        // The last focus event of that application, if its element still has the focus.
+        const auto busName = busNameOf(app.object.get());
+        if (auto it = lastFocus_.find(busName); it != lastFocus_.end()) {
+            if (hasState(it->second.get(), ATSPI_STATE_FOCUSED, *budget)) {
                 return std::make_unique<AtspiTextElement>(retained(it->second.get()), app.pid, countsUtf16, budget,
                                                           interfaces_);
             }
@@ -663,7 +677,7 @@ public:
             return hasState(node, ATSPI_STATE_FOCUSED, *budget);
         });
         if (!focused || budget->ended) return nullptr;
-        lastFocus_[app.pid] = retained(focused.get());
+        lastFocus_[busName] = retained(focused.get());
         return std::make_unique<AtspiTextElement>(std::move(focused), app.pid, countsUtf16, budget, interfaces_);
     }
 
@@ -719,12 +733,16 @@ private:
         }
         context_ = g_main_context_new();
         atspi_set_main_context(context_);
-        // Roles and interfaces do not change; states, names and children are read fresh,
-        // since no event loop keeps libatspi's cache up to date between our calls.
+        // Roles and interfaces do not change; names and children are read fresh, since no
+        // event loop keeps libatspi's cache up to date between our calls. States count as
+        // cached for libatspi's own sake only: it tests them while it handles the cache
+        // signals inside its message dispatch, and a state set that is not cached goes over
+        // the bus from there and deadlocks. Our own state reads go over the bus directly.
         AccessibleRef desktop(atspi_get_desktop(0));
         if (desktop)
-            atspi_accessible_set_cache_mask(desktop.get(),
-                                            static_cast<AtspiCache>(ATSPI_CACHE_ROLE | ATSPI_CACHE_INTERFACES));
+            atspi_accessible_set_cache_mask(desktop.get(), static_cast<AtspiCache>(ATSPI_CACHE_ROLE |
+                                                                                   ATSPI_CACHE_INTERFACES |
+                                                                                   ATSPI_CACHE_STATES));
         listener_ = atspi_event_listener_new(&AtspiDesktop::onFocusEvent, this, nullptr);
         GError* error = nullptr;
         atspi_event_listener_register(listener_, "object:state-changed:focused", &error);
@@ -739,13 +757,15 @@ private:
         }
     }
 
+    // Called while libatspi dispatches: no call may go over the bus from here.
     static void onFocusEvent(AtspiEvent* event, void* self) {
         auto* desktop = static_cast<AtspiDesktop*>(self);
         if (event->source && event->detail1 == 1) {
-            Budget budget;
-            if (const auto pid = desktop->processOfApplication(event->source, budget);
-                pid && *pid != static_cast<std::int32_t>(getpid()))
-                desktop->lastFocus_[*pid] = retained(event->source);
+            const auto busName = busNameOf(event->source);
+            if (!busName.empty()) {
+                if (desktop->lastFocus_.size() >= cacheLimit) desktop->lastFocus_.clear();
+                desktop->lastFocus_[busName] = retained(event->source);
+            }
         }
         g_boxed_free(ATSPI_TYPE_EVENT, event);
     }
@@ -819,7 +839,9 @@ private:
     bool failed_ = false;
     GMainContext* context_ = nullptr;
     AtspiEventListener* listener_ = nullptr;
-    std::map<std::int32_t, AccessibleRef> lastFocus_;
+    // The last focused element per application (bus name); this process's own never
+    // counts, since no application of this process is ever chosen.
+    std::map<std::string, AccessibleRef> lastFocus_;
     std::unordered_map<std::string, std::int32_t> processes_;
     std::unordered_map<std::string, bool> utf16Toolkits_;
     InterfaceMemory interfaces_;

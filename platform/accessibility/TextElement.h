@@ -17,7 +17,8 @@ public:
     virtual ~TextElement() = default;
 
     virtual std::int32_t processIdentifier() const = 0;
-    // Its text can be changed: it offers text editing and says it is editable.
+    // Its text can be changed: it offers text editing, says it is editable and does not
+    // say it is read-only.
     virtual bool isEditable() = 0;
     // Its text is a password: it yields no text.
     virtual bool isPasswordText() = 0;

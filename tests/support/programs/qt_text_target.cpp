@@ -13,6 +13,8 @@
 //   --focus FIELD           line | rich | readonly | secret (default line)
 //   --line TEXT             initial text of "line"
 //   --rich-html HTML        initial content of "rich" (default: plain, a bold word, plain)
+//   --rich-file PATH        initial content of "rich": the plain UTF-8 text of a file, then a
+//                           bold word (for documents too long for a command line)
 //   --placeholder TEXT      placeholder of "line" (default "ここに入力")
 //   --cursor N              caret of the focused field, in UTF-16 units (default: end)
 //   --select START:END      selection of the focused field, in UTF-16 units
@@ -20,6 +22,10 @@
 //   --no-menu-bar           no menu bar at all
 //   --no-enabled-paste      leave the enabled Ctrl+V item out
 //   --extra-menu-items N    N more plain items at the top of the Edit menu
+//   --paste-in-submenu      the enabled Ctrl+V item sits in the submenu instead
+//   --no-state-updates      write the state only at start, when the focus moves and on exit
+//                           (timing runs: every write of a large document costs the window
+//                           its time)
 //   --state-file PATH       where the JSON state goes
 // The WM_CLASS follows the program's name: start it through a symlink to be another application.
 #include <QAction>
@@ -37,6 +43,7 @@
 #include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTextBlock>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
@@ -77,7 +84,18 @@ public:
         rich_ = new QTextEdit(central);
         rich_->setObjectName("rich");
         rich_->setAccessibleName("rich");
-        rich_->setHtml(option(args, "--rich-html", "plain <b>bold</b> tail"));
+        const QString richFile = option(args, "--rich-file");
+        if (!richFile.isEmpty()) {
+            QFile file(richFile);
+            if (file.open(QIODevice::ReadOnly)) rich_->setPlainText(QString::fromUtf8(file.readAll()));
+            QTextCursor end(rich_->document());
+            end.movePosition(QTextCursor::End);
+            QTextCharFormat bold;
+            bold.setFontWeight(QFont::Bold);
+            end.insertText(QStringLiteral("bold"), bold);
+        } else {
+            rich_->setHtml(option(args, "--rich-html", "plain <b>bold</b> tail"));
+        }
         readOnly_ = new QLineEdit(central);
         readOnly_->setObjectName("readonly");
         readOnly_->setAccessibleName("readonly");
@@ -97,13 +115,15 @@ public:
 
         if (!args.contains("--no-menu-bar")) buildMenus(args);
 
-        for (QLineEdit* edit : {line_, readOnly_, secret_}) {
-            connect(edit, &QLineEdit::textChanged, this, [this] { writeState(); });
-            connect(edit, &QLineEdit::cursorPositionChanged, this, [this] { writeState(); });
-            connect(edit, &QLineEdit::selectionChanged, this, [this] { writeState(); });
+        if (!args.contains("--no-state-updates")) {
+            for (QLineEdit* edit : {line_, readOnly_, secret_}) {
+                connect(edit, &QLineEdit::textChanged, this, [this] { writeState(); });
+                connect(edit, &QLineEdit::cursorPositionChanged, this, [this] { writeState(); });
+                connect(edit, &QLineEdit::selectionChanged, this, [this] { writeState(); });
+            }
+            connect(rich_, &QTextEdit::textChanged, this, [this] { writeState(); });
+            connect(rich_, &QTextEdit::cursorPositionChanged, this, [this] { writeState(); });
         }
-        connect(rich_, &QTextEdit::textChanged, this, [this] { writeState(); });
-        connect(rich_, &QTextEdit::cursorPositionChanged, this, [this] { writeState(); });
         connect(qApp, &QApplication::focusChanged, this, [this] { writeState(); });
 
         placeCaret(args);
@@ -156,7 +176,7 @@ private:
         track(transform->addAction("Make Lower Case"), "makeLowerCase");
 
         if (!args.contains("--no-enabled-paste")) {
-            QAction* paste = edit->addAction("Paste");
+            QAction* paste = (args.contains("--paste-in-submenu") ? transform : edit)->addAction("Paste");
             paste->setObjectName("paste");
             paste->setShortcut(QKeySequence("Ctrl+V"));
             track(paste, "paste");
