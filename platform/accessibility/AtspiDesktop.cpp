@@ -80,10 +80,39 @@ std::recursive_mutex& busMutex() {
     return mutex;
 }
 
+// Applications that lately left a call unanswered, with the time.
+std::unordered_map<std::string, Clock::time_point>& stalledApplications() {
+    static std::unordered_map<std::string, Clock::time_point> stalled;
+    return stalled;
+}
+
+// An application that stalled is not asked again for this long, so an operation of
+// several steps (capture reads the window title, then the field) costs one time limit.
+constexpr auto stallMemory = std::chrono::seconds(1);
+
+bool recentlyStalled(const std::string& application) {
+    auto& stalled = stalledApplications();
+    const auto it = stalled.find(application);
+    if (it == stalled.end()) return false;
+    if (Clock::now() - it->second < stallMemory) return true;
+    stalled.erase(it);
+    return false;
+}
+
 // One operation's calls: the first call that stalls ends the operation, so a stopped
 // target costs one timeout, not one per call.
 struct Budget {
     bool ended = false;
+    // The bus name of the application the operation talks to.
+    std::string application = {};
+
+    void end() {
+        ended = true;
+        if (application.empty()) return;
+        auto& stalled = stalledApplications();
+        if (stalled.size() >= 4096) stalled.clear();
+        stalled[application] = Clock::now();
+    }
 };
 
 template <typename F>
@@ -92,7 +121,7 @@ auto guarded(Budget& budget, F&& call) -> std::optional<decltype(call(std::declv
     GError* error = nullptr;
     const auto start = Clock::now();
     auto result = call(&error);
-    if (Clock::now() - start >= stalledCall) budget.ended = true;
+    if (Clock::now() - start >= stalledCall) budget.end();
     if (error) {
         g_error_free(error);
         return std::nullopt;
@@ -190,7 +219,7 @@ std::optional<std::uint64_t> statesOf(AtspiAccessible* object, Budget& budget) {
     const auto call = calls.call({base->app && base->app->bus_name ? base->app->bus_name : "", base->path ? base->path : ""},
                                  "org.a11y.atspi.Accessible", "GetState");
     calls.wait();
-    if (calls.stalled()) budget.ended = true;
+    if (calls.stalled()) budget.end();
     return calls.states(call);
 }
 
@@ -270,7 +299,7 @@ public:
         const auto start = Clock::now();
         GArray* names = atspi_accessible_get_interfaces(object);
         const bool stalled = Clock::now() - start >= stalledCall;
-        if (stalled) budget.ended = true;
+        if (stalled) budget.end();
         // Nothing known when the answer did not come: asked again next time.
         if (!names) return 0;
         unsigned mask = 0;
@@ -623,7 +652,7 @@ private:
     }
     void finish(PipelinedCalls& calls) const {
         calls.wait();
-        if (calls.stalled()) budget_->ended = true;
+        if (calls.stalled()) budget_->end();
     }
 
     RemoteObject object_;
@@ -659,7 +688,7 @@ public:
         pump();
         auto budget = std::make_shared<Budget>();
         auto app = application(processIdentifier, *budget);
-        if (!app.object) return nullptr;
+        if (!app.object || !engage(*budget, app)) return nullptr;
         const bool countsUtf16 = countsUtf16Units(app.object.get(), *budget);
         // The last focus event of that application, if its element still has the focus.
         const auto busName = busNameOf(app.object.get());
@@ -687,7 +716,7 @@ public:
         pump();
         Budget budget;
         auto app = application(processIdentifier, budget);
-        if (!app.object) return std::nullopt;
+        if (!app.object || !engage(budget, app)) return std::nullopt;
         auto frame = activeFrame(app.object.get(), budget);
         if (!frame) return std::nullopt;
         auto chars = guarded(budget, [&](GError** e) { return atspi_accessible_get_name(frame.get(), e); });
@@ -702,7 +731,7 @@ public:
         pump();
         auto budget = std::make_shared<Budget>();
         auto app = application(processIdentifier, *budget);
-        if (!app.object) return nullptr;
+        if (!app.object || !engage(*budget, app)) return nullptr;
         auto frame = activeFrame(app.object.get(), *budget);
         if (!frame) return nullptr;
         auto bar = searchTree(frame.get(), *budget, [&](AtspiAccessible* node) {
@@ -719,6 +748,12 @@ private:
         AccessibleRef object;
         std::int32_t pid = 0;
     };
+
+    // The operation talks to this application from here on; false when it stalled lately.
+    static bool engage(Budget& budget, const Application& app) {
+        budget.application = busNameOf(app.object.get());
+        return !recentlyStalled(budget.application);
+    }
 
     // Connects libatspi once the bus launcher answers (libatspi can be initialised only
     // once per process, so it is not tried while there is no bus to find).
@@ -823,7 +858,9 @@ private:
         }
         if (processIdentifier) return {};
         for (auto& candidate : candidates) {
-            Budget probe;  // one unresponsive application must not hide the active one
+            // One unresponsive application must not hide the active one.
+            Budget probe{.application = busNameOf(candidate.object.get())};
+            if (recentlyStalled(probe.application)) continue;
             if (activeFrame(candidate.object.get(), probe)) return std::move(candidate);
         }
         return {};
