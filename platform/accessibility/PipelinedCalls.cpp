@@ -139,25 +139,34 @@ std::optional<std::uint64_t> PipelinedCalls::states(std::size_t index) const {
     return bits;
 }
 
+namespace {
+
+// The (so) reference at the iterator; nothing for "/org/a11y/atspi/null" (no object).
+std::optional<RemoteObject> referenceAt(DBusMessageIter* structure, DBusMessage* reply) {
+    DBusMessageIter entry;
+    dbus_message_iter_recurse(structure, &entry);
+    const char* name = nullptr;
+    const char* path = nullptr;
+    if (dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_STRING) dbus_message_iter_get_basic(&entry, &name);
+    dbus_message_iter_next(&entry);
+    if (dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_OBJECT_PATH) dbus_message_iter_get_basic(&entry, &path);
+    if (!name || !path || std::strcmp(path, "/org/a11y/atspi/null") == 0) return std::nullopt;
+    // A toolkit may answer with an empty bus name for its own objects.
+    const char* sender = dbus_message_get_sender(reply);
+    return RemoteObject{*name ? name : (sender ? sender : ""), path};
+}
+
+}  // namespace
+
 std::optional<std::vector<RemoteObject>> PipelinedCalls::references(std::size_t index) const {
     DBusMessage* reply = index < replies_.size() ? usable(replies_[index]) : nullptr;
-    DBusMessageIter it, array, entry;
+    DBusMessageIter it, array;
     if (!reply || !dbus_message_iter_init(reply, &it) || dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_ARRAY)
         return std::nullopt;
     std::vector<RemoteObject> objects;
     dbus_message_iter_recurse(&it, &array);
     while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT) {
-        dbus_message_iter_recurse(&array, &entry);
-        const char* name = nullptr;
-        const char* path = nullptr;
-        if (dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_STRING) dbus_message_iter_get_basic(&entry, &name);
-        dbus_message_iter_next(&entry);
-        if (dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_OBJECT_PATH) dbus_message_iter_get_basic(&entry, &path);
-        // "/org/a11y/atspi/null" stands for "no object".
-        if (name && path && std::strcmp(path, "/org/a11y/atspi/null") != 0) {
-            // A toolkit may answer with an empty bus name for its own objects.
-            objects.push_back({*name ? name : dbus_message_get_sender(reply), path});
-        }
+        if (auto object = referenceAt(&array, reply)) objects.push_back(std::move(*object));
         dbus_message_iter_next(&array);
     }
     return objects;
