@@ -353,9 +353,9 @@ public:
         std::lock_guard lock(busMutex());
         if (!readable()) return std::nullopt;
         if (!countsUtf16_) {
-            const auto* whole = wholeText();
-            if (!whole) return std::nullopt;
-            return static_cast<std::int64_t>(whole->size());
+            const auto* window = codePointWindow();
+            if (!window) return std::nullopt;
+            return window->units(window->characters);
         }
         if (length_) return length_;
         auto count = guarded(*budget_, [&](GError** e) { return atspi_text_get_character_count(textOf(), e); });
@@ -368,12 +368,16 @@ public:
         std::lock_guard lock(busMutex());
         if (!readable()) return std::nullopt;
         if (!countsUtf16_) {
-            const auto* whole = wholeText();
-            if (!whole) return std::nullopt;
-            const auto n = static_cast<std::int64_t>(whole->size());
+            const auto* window = codePointWindow();
+            if (!window) return std::nullopt;
+            const auto n = window->units(window->characters);
             start = std::clamp<std::int64_t>(start, 0, n);
             end = std::clamp<std::int64_t>(end, start, n);
-            return whole->substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
+            if (start == end) return std::u16string();
+            // Only what the window holds is known unit by unit.
+            const auto from = window->units(window->first);
+            if (start < from || end > from + static_cast<std::int64_t>(window->text.size())) return std::nullopt;
+            return window->text.substr(static_cast<std::size_t>(start - from), static_cast<std::size_t>(end - start));
         }
         const auto n = length();
         if (!n) return std::nullopt;
@@ -398,6 +402,12 @@ public:
     std::optional<UnitRange> selection() override {
         std::lock_guard lock(busMutex());
         if (!offers(textInterface)) return std::nullopt;
+        if (!countsUtf16_) {
+            const auto* window = codePointWindow();
+            if (!window || !window->selection) return std::nullopt;
+            const auto a = window->units(window->selection->first);
+            return UnitRange{a, window->units(window->selection->second) - a};
+        }
         auto count = guarded(*budget_, [&](GError** e) { return atspi_text_get_n_selections(textOf(), e); });
         if (!count) return std::nullopt;
         if (*count > 0) {
@@ -511,47 +521,102 @@ private:
 
     // What was read of the text is read again after a write.
     void forgetText() {
-        whole_.reset();
         length_.reset();
+        if (window_) windowFirst_ = window_->first;
+        window_.reset();
     }
 
-    // The whole text, for toolkits that count code points: offsets are converted over it.
-    const std::u16string* wholeText() {
-        if (whole_) return &*whole_;
-        auto chars = guarded(*budget_, [&](GError** e) { return atspi_text_get_text(textOf(), 0, -1, e); });
+    // For toolkits that count code points: the text around the selection, read once,
+    // over which offsets are converted. Units are counted as if every character before
+    // the window were one unit: the same for every call of one operation (what they
+    // read and write lies around the caret), and never a read of the whole document.
+    struct CodePointWindow {
+        gint characters = 0;  // the field's length in code points
+        gint first = 0;       // where the window starts, in code points
+        gint last = 0;        // where it ends
+        std::u16string text;  // first..last
+        std::optional<std::pair<gint, gint>> selection;  // or the caret, in code points
+
+        std::int64_t units(gint point) const {
+            if (point <= first) return point;
+            std::int64_t u = first;
+            std::size_t i = 0;
+            for (gint p = first; p < point && p < last && i < text.size(); ++p) {
+                const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size();
+                i += pair ? 2 : 1;
+                u += pair ? 2 : 1;
+            }
+            return u + std::max(0, point - last);
+        }
+
+        gint points(std::int64_t unit) const {
+            if (unit <= first) return static_cast<gint>(std::max<std::int64_t>(0, unit));
+            std::int64_t u = first;
+            gint p = first;
+            std::size_t i = 0;
+            while (u < unit && i < text.size()) {
+                const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size();
+                // A unit between the halves of a pair counts as the pair's start.
+                if (pair && u + 1 == unit) return p;
+                i += pair ? 2 : 1;
+                u += pair ? 2 : 1;
+                ++p;
+            }
+            return static_cast<gint>(p + std::max<std::int64_t>(0, unit - u));
+        }
+    };
+
+    // Code points on each side of the selection that the window holds.
+    static constexpr gint windowReach = 4096;
+
+    const CodePointWindow* codePointWindow() {
+        if (window_) return &*window_;
+        CodePointWindow window;
+        auto count = guarded(*budget_, [&](GError** e) { return atspi_text_get_character_count(textOf(), e); });
+        if (!count || *count < 0) return nullptr;
+        window.characters = *count;
+        auto selections = guarded(*budget_, [&](GError** e) { return atspi_text_get_n_selections(textOf(), e); });
+        if (selections && *selections > 0) {
+            auto range = guarded(*budget_, [&](GError** e) { return atspi_text_get_selection(textOf(), 0, e); });
+            if (range && *range) {
+                std::unique_ptr<AtspiRange, RangeDeleter> owned(*range);
+                const auto a = std::clamp(std::min(owned->start_offset, owned->end_offset), 0, *count);
+                const auto b = std::clamp(std::max(owned->start_offset, owned->end_offset), 0, *count);
+                if (b > a) window.selection = std::pair(a, b);
+            }
+        }
+        if (!window.selection) {
+            auto caret = guarded(*budget_, [&](GError** e) { return atspi_text_get_caret_offset(textOf(), e); });
+            if (caret && *caret >= 0) window.selection = std::pair(std::min(*caret, *count), std::min(*caret, *count));
+        }
+        const gint from = window.selection ? window.selection->first : *count;
+        const gint to = window.selection ? window.selection->second : *count;
+        // After a write the window keeps its start, so that offsets keep their meaning.
+        window.first = windowFirst_ ? std::min(*windowFirst_, *count) : std::max(0, from - windowReach);
+        window.last = std::max(window.first, std::min(*count, std::max(to, window.first) + windowReach));
+        auto chars = guarded(*budget_, [&](GError** e) {
+            return atspi_text_get_text(textOf(), window.first, window.last, e);
+        });
         if (!chars || !*chars) return nullptr;
         GChars owned(*chars);
-        whole_ = toUtf16(owned.get());
-        return &*whole_;
+        window.text = toUtf16(owned.get());
+        window_ = std::move(window);
+        return &*window_;
     }
 
     std::optional<std::int64_t> fromToolkit(std::int64_t offset) {
         if (countsUtf16_) return offset;
-        const auto* whole = wholeText();
-        if (!whole) return std::nullopt;
-        std::int64_t units = 0;
-        for (std::int64_t scalars = 0; scalars < offset && units < static_cast<std::int64_t>(whole->size());
-             ++scalars) {
-            const char16_t u = (*whole)[static_cast<std::size_t>(units)];
-            units += (u >= 0xD800 && u <= 0xDBFF && units + 1 < static_cast<std::int64_t>(whole->size())) ? 2 : 1;
-        }
-        return units;
+        const auto* window = codePointWindow();
+        if (!window) return std::nullopt;
+        return window->units(static_cast<gint>(offset));
     }
 
     std::optional<gint> toToolkit(std::int64_t offset) {
         if (offset < 0) offset = 0;
         if (countsUtf16_) return static_cast<gint>(offset);
-        const auto* whole = wholeText();
-        if (!whole) return std::nullopt;
-        const auto end = std::min<std::int64_t>(offset, static_cast<std::int64_t>(whole->size()));
-        gint scalars = 0;
-        for (std::int64_t i = 0; i < end; ++i) {
-            const char16_t u = (*whole)[static_cast<std::size_t>(i)];
-            if (!(u >= 0xDC00 && u <= 0xDFFF && i > 0 && (*whole)[static_cast<std::size_t>(i - 1)] >= 0xD800 &&
-                  (*whole)[static_cast<std::size_t>(i - 1)] <= 0xDBFF))
-                ++scalars;
-        }
-        return scalars;
+        const auto* window = codePointWindow();
+        if (!window) return std::nullopt;
+        return window->points(offset);
     }
 
     static std::optional<ScreenBox> box(std::optional<AtspiRect*> rect) {
@@ -567,8 +632,9 @@ private:
     InterfaceMemory& interfaces_;
     bool passwordChecked_ = false;
     bool password_ = false;
-    std::optional<std::u16string> whole_;
     std::optional<std::int64_t> length_;
+    std::optional<CodePointWindow> window_;
+    std::optional<gint> windowFirst_;
 };
 
 // A node of a menu tree, spoken to directly over the accessibility bus so that a level

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/injection/AccessibilityTextInjector.h"
+#include "engine/injection/FocusedTextContextReader.h"
 #include "engine/injection/TextInjectionError.h"
 #include "tests/engine/injection/desktop/DesktopTargets.h"
 
@@ -238,6 +239,27 @@ TEST_F(DesktopTargetTest, CaretBoundsLieInTheFieldAndFollowTheCaret) {
         ASSERT_TRUE(after) << fieldName(field);
         EXPECT_GT(after->x, before->x) << fieldName(field);
         EXPECT_TRUE(AccessibilityTextInjector::hasFocusedEditableElement(target.pid())) << fieldName(field);
+    }
+}
+
+// A long GTK document with characters outside the Basic Multilingual Plane on both sides
+// of the caret, far beyond what is read around it: offsets still meet the caret exactly.
+TEST_F(DesktopTargetTest, LongCodePointDocumentIsWrittenAtTheCaret) {
+    std::string emoji;
+    for (int i = 0; i < 5000; ++i) emoji += "😀";
+    for (Field field : {Field::gtkView, Field::qtRich}) {
+        auto target = startWith({.field = field, .text = emoji + "abc" + emoji, .beforeCaret = emoji + "abc"});
+        EXPECT_EQ(describe(inject("日本", target.pid(), false)), "inserted") << fieldName(field);
+        EXPECT_EQ(describe(inject("日本", target.pid(), false)), describe(Error::duplicateSuppressed)) << fieldName(field);
+        const auto context = FocusedTextContextReader::capture(ActiveApplicationSnapshot{target.pid(), "b", "n"});
+        std::string before;
+        for (int i = 0; i < 87; ++i) before += "😀";  // 175 units: the cut moves off the half pair
+        EXPECT_EQ(context.preText, before + "abc日本") << fieldName(field);
+        EXPECT_EQ(context.postText, emoji.substr(0, 90 * 4)) << fieldName(field);
+        EXPECT_TRUE(AccessibilityTextInjector::replaceRecentlyInsertedAX("日本", "𠮷", target.pid())) << fieldName(field);
+        const auto fields = finalFields(target, field);
+        EXPECT_TRUE(fields.value == emoji + "abc𠮷" + emoji) << fieldName(field);
+        EXPECT_TRUE(fields.beforeCaret == emoji + "abc𠮷") << fieldName(field);
     }
 }
 
