@@ -1,7 +1,6 @@
 #include "tests/platform/synthkeys/KeyReader.h"
 
 #include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <poll.h>
@@ -9,21 +8,6 @@
 #include <stdexcept>
 
 namespace pelora::synthkeys::testing {
-
-namespace {
-
-struct DisplayCloser {
-    void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
-
-DisplayPtr openOrThrow(const std::string& name) {
-    DisplayPtr display(XOpenDisplay(name.c_str()));
-    if (!display) throw std::runtime_error("cannot open display " + name);
-    return display;
-}
-
-}  // namespace
 
 KeyReader::KeyReader(const std::string& display) {
     display_ = XOpenDisplay(display.c_str());
@@ -89,35 +73,6 @@ void KeyReader::waitForPresses(std::size_t count, std::chrono::milliseconds time
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-}
-
-KeymapSnapshot snapshotKeymap(const std::string& name) {
-    DisplayPtr display = openOrThrow(name);
-    int minKeycode = 0, maxKeycode = 0;
-    XDisplayKeycodes(display.get(), &minKeycode, &maxKeycode);
-    KeymapSnapshot snapshot;
-    const int count = maxKeycode - minKeycode + 1;
-    KeySym* map = XGetKeyboardMapping(display.get(), static_cast<KeyCode>(minKeycode), count, &snapshot.keysymsPerKeycode);
-    snapshot.keysyms.assign(map, map + count * snapshot.keysymsPerKeycode);
-    XFree(map);
-    XModifierKeymap* modifiers = XGetModifierMapping(display.get());
-    snapshot.modifiers.assign(modifiers->modifiermap, modifiers->modifiermap + 8 * modifiers->max_keypermod);
-    XFreeModifiermap(modifiers);
-    return snapshot;
-}
-
-void fakeKey(const std::string& name, KeySym keysym, bool down) {
-    DisplayPtr display = openOrThrow(name);
-    XTestFakeKeyEvent(display.get(), XKeysymToKeycode(display.get(), keysym), down ? True : False, CurrentTime);
-    XSync(display.get(), False);
-}
-
-bool isKeyDown(const std::string& name, KeySym keysym) {
-    DisplayPtr display = openOrThrow(name);
-    char keys[32] = {};
-    XQueryKeymap(display.get(), keys);
-    const KeyCode keycode = XKeysymToKeycode(display.get(), keysym);
-    return keys[keycode / 8] & (1 << (keycode % 8));
 }
 
 }  // namespace pelora::synthkeys::testing

@@ -44,18 +44,4 @@ private:
     std::thread thread_;
 };
 
-// The core keymap and modifier map of a display, for before/after comparisons.
-struct KeymapSnapshot {
-    std::vector<KeySym> keysyms;
-    int keysymsPerKeycode = 0;
-    std::vector<KeyCode> modifiers;
-    friend bool operator==(const KeymapSnapshot&, const KeymapSnapshot&) = default;
-};
-KeymapSnapshot snapshotKeymap(const std::string& display);
-
-// Presses (or releases) the key of `keysym` through a connection of the test's own.
-void fakeKey(const std::string& display, KeySym keysym, bool down);
-// True when the key of `keysym` is down.
-bool isKeyDown(const std::string& display, KeySym keysym);
-
 }  // namespace pelora::synthkeys::testing

@@ -5,6 +5,7 @@
 #include "tests/platform/synthkeys/KeyReader.h"
 #include "tests/platform/synthkeys/PrivateXServer.h"
 #include "tests/support/ScopedEnvironment.h"
+#include "tests/support/XKeyboardState.h"
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
@@ -109,8 +110,8 @@ TEST_F(XTestKeyboardTest, TypesMixedTextExactlyAndPutsTheKeymapBack) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         expectTypedExactly(text, [&] {
-            const auto before = testing::snapshotKeymap(display());
-            if (c.held != NoSymbol) testing::fakeKey(display(), c.held, true);
+            const auto before = pelora::testing::snapshotKeymap(display());
+            if (c.held != NoSymbol) pelora::testing::fakeKey(display(), c.held, true);
             KeyReader reader(display());
             {
                 auto session = xtestKeyboard(display())->open();
@@ -124,9 +125,9 @@ TEST_F(XTestKeyboardTest, TypesMixedTextExactlyAndPutsTheKeymapBack) {
                 EXPECT_EQ(press.state & (ShiftMask | ControlMask), 0u) << "a modifier was still down";
             }
             if (c.held != NoSymbol) {
-                EXPECT_FALSE(testing::isKeyDown(display(), c.held));
+                EXPECT_FALSE(pelora::testing::isKeyDown(display(), c.held));
             }
-            EXPECT_EQ(testing::snapshotKeymap(display()), before);
+            EXPECT_EQ(pelora::testing::snapshotKeymap(display()), before);
             return reader.text();
         });
     }
@@ -182,7 +183,7 @@ TEST_F(XTestKeyboardTest, AKeyMissingFromTheKeymapIsLentASpareKeycodeForTheSessi
     std::vector<KeySym> empty(original.size(), NoSymbol);
     XChangeKeyboardMapping(own, backSpace, width, empty.data(), 1);
     XSync(own, False);
-    const auto before = testing::snapshotKeymap(display());
+    const auto before = pelora::testing::snapshotKeymap(display());
     expectTypedExactly(U"\bx", [&] {
         KeyReader reader(display());
         {
@@ -194,7 +195,7 @@ TEST_F(XTestKeyboardTest, AKeyMissingFromTheKeymapIsLentASpareKeycodeForTheSessi
             EXPECT_TRUE(session->type(U"x"));
         }
         reader.waitForPresses(2);
-        EXPECT_EQ(testing::snapshotKeymap(display()), before);
+        EXPECT_EQ(pelora::testing::snapshotKeymap(display()), before);
         return reader.text();  // BackSpace reads as U+0008
     });
     XChangeKeyboardMapping(own, backSpace, width, original.data(), 1);
