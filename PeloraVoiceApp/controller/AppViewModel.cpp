@@ -16,25 +16,51 @@ constexpr std::string_view playgroundSample =
     "まる。";
 }  // namespace
 
+using P = AppViewModelProperty;
+
 AppViewModel::AppViewModel(AppViewModelCollaborators collaborators)
-    : c_(collaborators),
+    : c_(std::move(collaborators)),
       customVocabulary_(JapaneseEmbeddingReranker::defaultVocabulary()),
       playgroundInput_(playgroundSample),
       activeTranscriptionSessionID_(makeRandomUUID()),
       alive_(std::make_shared<AppViewModel*>(this)) {
+    // 1. The values read from the system; the rest are the members' initial values.
     permissionHealth_ = c_.permissions.checkPermissionHealth();
     const auto key = c_.keyStore.loadAPIKey();
     isMirkAPIKeyConfigured_ = key.has_value() && !key->empty();
     isOnDeviceFoundationModelAvailable_ = c_.onDeviceLanguageModelAvailable;
+    // 2. The collaborators exist, created but not started.
+
+    // 3.-7.
+    loadSettings();
+    refreshPlaygroundPreview();
+    refreshPermissions();
+    checkConflictingLegacyApps();
+    startPermissionMonitor();
 
     const Liveness weak = liveness();
     MainThreadScheduler* scheduler = &c_.scheduler;
-    // The recorder calls this on its audio thread: only the hop to the main thread happens there.
+    // 8. The tracker's last external application, mirrored.
+    c_.lastExternalApp.setLastExternalAppHandler([weak](const std::optional<ActiveApplicationSnapshot>& app) {
+        if (auto self = weak.lock()) (*self)->assign((*self)->lastExternalApp_, app, P::lastExternalApp);
+    });
+    // 9. Activation arrives through applicationDidBecomeActive().
+    // 10.-11. The pill's buttons. Copying does not need the controller.
+    DictationPaster* paster = &c_.paster;
+    c_.overlay.setActionHandlers(
+        [weak] {
+            if (auto self = weak.lock()) (*self)->performReinsertLastTranscription(false);
+        },
+        [paster](const std::string& text) {
+            if (!text.empty()) paster->copyOnly(text);
+        });
+    // 12. The recorder calls this on its audio thread: only the hop to the main thread happens there.
     c_.recorder.setLevelHandler([weak, scheduler](float level) {
         scheduler->post([weak, level] {
             if (auto self = weak.lock()) (*self)->levelHandler(level);
         });
     });
+    // 13.
     c_.pushToTalk.setHandlers(
         [weak](bool handsFree) {
             if (auto self = weak.lock()) (*self)->pushToTalkStartHandler(handsFree);
@@ -42,8 +68,13 @@ AppViewModel::AppViewModel(AppViewModelCollaborators collaborators)
         [weak] {
             if (auto self = weak.lock()) (*self)->pushToTalkStopHandler();
         });
-
-    // Only an undecided microphone is asked about at start; a decided one is left alone.
+    // 14.
+    c_.reinsertShortcut.setTriggerHandler([weak] {
+        if (auto self = weak.lock()) (*self)->reinsertShortcutTriggered();
+    });
+    // 15.
+    applyShortcutSettings();
+    // 16. Only an undecided microphone is asked about at start; a decided one is left alone.
     if (c_.recorder.authorizationStatus() == MicrophoneAuthorizationStatus::notDetermined) {
         scheduler->post([weak] {
             auto self = weak.lock();
@@ -57,11 +88,24 @@ AppViewModel::AppViewModel(AppViewModelCollaborators collaborators)
 
 AppViewModel::~AppViewModel() {
     alive_.reset();
+    permissionMonitorTimer_.cancel();
     recordingTimer_.cancel();
     activeMirkTask_.cancel();
     if (pendingPermissionTask_) pendingPermissionTask_->cancelled = true;
     c_.recorder.setLevelHandler(nullptr);
     c_.pushToTalk.setHandlers(nullptr, nullptr);
+    c_.reinsertShortcut.setTriggerHandler(nullptr);
+    c_.overlay.setActionHandlers(nullptr, nullptr);
+    c_.lastExternalApp.setLastExternalAppHandler(nullptr);
+}
+
+void AppViewModel::applicationDidBecomeActive() { refreshPermissions(); }
+
+void AppViewModel::startPermissionMonitor() {
+    const Liveness weak = liveness();
+    permissionMonitorTimer_ = c_.scheduler.repeatEvery(permissionMonitorPeriod, [weak] {
+        if (auto self = weak.lock()) (*self)->refreshPermissions();
+    });
 }
 
 void AppViewModel::addListener(AppViewModelListener* listener) {
@@ -73,13 +117,6 @@ void AppViewModel::removeListener(AppViewModelListener* listener) {
     listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
 }
 
-template <class T>
-void AppViewModel::assign(T& field, T value, AppViewModelProperty property) {
-    if (field == value) return;
-    field = std::move(value);
-    notify(property);
-}
-
 void AppViewModel::notify(AppViewModelProperty property) {
     // A listener may remove itself (or another) while being told.
     const auto listeners = listeners_;
@@ -87,8 +124,6 @@ void AppViewModel::notify(AppViewModelProperty property) {
         if (std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end())
             listener->appViewModelDidChange(property);
 }
-
-using P = AppViewModelProperty;
 
 void AppViewModel::setSelectedSection(SidebarSection v) { assign(selectedSection_, v, P::selectedSection); }
 void AppViewModel::setSelectedOutputTab(OutputTab v) { assign(selectedOutputTab_, v, P::selectedOutputTab); }

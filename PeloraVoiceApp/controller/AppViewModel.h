@@ -19,6 +19,7 @@
 #include "engine/recognition/TranscriptionResult.h"
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -113,6 +114,17 @@ public:
     std::string engineBadge() const;
     std::string reinsertBadge() const;
 
+    // Prepares recognition once per launch: the models (downloaded on first use), the
+    // Japanese speech assets and the transcriber, built on a worker. Does nothing while a
+    // boot runs or once the acoustic model is loaded.
+    void bootEngine();
+    // The engine; built by the boot or by the first dictation. It is replaced on the main
+    // thread only, and a run holds its own share, so a replaced one lives until its run ends.
+    const std::shared_ptr<const PeloraHybridTranscriber>& transcriber() const { return transcriber_; }
+
+    // The application became the active one (forwarded from the toolkit): permissions are read again.
+    void applicationDidBecomeActive();
+
     // Recording.
     void toggleManualRecording();
     void startRecording(const std::string& sourceLabel, bool preferExternalTarget);
@@ -132,6 +144,11 @@ public:
     static constexpr std::string_view silenceNotice =
         "マイクから音声信号が検出されませんでした（無音）。マイクのミュート設定または入力デバイスをご確認ください。";
     static constexpr std::string_view microphoneStartFailurePrefix = "マイクの開始に失敗しました: ";
+    static constexpr std::chrono::milliseconds permissionMonitorPeriod{1200};
+    static constexpr std::string_view initialEngineStatus = "起動準備中...";
+    static constexpr std::string_view bootStartedStatus = "音声認識エンジンを準備中...";
+    static constexpr std::string_view readyStatus = "準備完了";
+    static constexpr std::string_view japaneseOnlyReadyStatus = "準備完了 (日本語モード)";
     static constexpr std::string_view permissionRefusedText =
         "マイク音声を取得できません。サウンドサーバーと入力デバイスを確認するか、「マイク権限をリセットして再許可」を押してください。";
 
@@ -141,6 +158,11 @@ private:
         bool cancelled = false;
     };
     using Liveness = std::weak_ptr<AppViewModel*>;
+    // What a boot's worker hands back to the main thread.
+    struct BootOutcome {
+        std::shared_ptr<const PeloraHybridTranscriber> transcriber;  // none when building failed
+        std::optional<std::string> failure;  // why Japanese recognition is not ready
+    };
 
     template <class T>
     void assign(T& field, T value, AppViewModelProperty property);
@@ -158,6 +180,18 @@ private:
                               const std::string& label, bool granted);
     bool permissionWaitStillWanted(const std::shared_ptr<PermissionWait>& wait, const std::string& requestID) const;
     void playCue(std::string_view name);
+    void showBootProgress(std::uint64_t boot, std::string line);
+    void finishBoot(std::uint64_t boot, BootOutcome outcome);
+
+    // Construction steps and handlers whose work belongs to later flows (settings,
+    // playground, earlier editions, reinsertion); each is called in its place.
+    void loadSettings();
+    void refreshPlaygroundPreview();
+    void checkConflictingLegacyApps();
+    void startPermissionMonitor();
+    void applyShortcutSettings();
+    void performReinsertLastTranscription(bool fromMainWindowButton);
+    void reinsertShortcutTriggered();
     std::string pushToTalkLabel() const;
     std::string handsFreeLabel() const;
     std::optional<std::string> targetLabel() const;
@@ -170,7 +204,7 @@ private:
     OutputTab selectedOutputTab_ = OutputTab::formatted;
     bool isEngineLoaded_ = false;
     bool isLoadingEngine_ = false;
-    std::string engineStatusText_ = "起動準備中...";
+    std::string engineStatusText_{initialEngineStatus};
     bool isTranscribing_ = false;
     bool isRecording_ = false;
     bool isHandsFreeLocked_ = false;
@@ -212,6 +246,9 @@ private:
     std::string currentSourceName_ = "未選択";
     std::vector<HistoryEntry> history_;
 
+    std::shared_ptr<const PeloraHybridTranscriber> transcriber_;
+    std::uint64_t bootGeneration_ = 0;  // the boot running or last run
+    MainThreadScheduler::Task permissionMonitorTimer_;
     MainThreadScheduler::Task recordingTimer_;
     std::optional<MainThreadScheduler::Duration> recordingStartTime_;
     std::optional<std::string> pendingRecordingRequestID_;
@@ -222,5 +259,14 @@ private:
     // Held strongly here only; every deferred callback holds it weakly.
     std::shared_ptr<AppViewModel*> alive_;
 };
+
+// Stores a new value and tells the listeners; an equal value is no news. (Here, so that
+// every file of the controller can use it.)
+template <class T>
+void AppViewModel::assign(T& field, T value, AppViewModelProperty property) {
+    if (field == value) return;
+    field = std::move(value);
+    notify(property);
+}
 
 }  // namespace pelora

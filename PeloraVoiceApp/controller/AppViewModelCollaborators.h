@@ -1,22 +1,29 @@
 #pragma once
 
+#include "PeloraVoiceApp/MainThreadAsync.h"
 #include "PeloraVoiceApp/MainThreadScheduler.h"
 #include "PeloraVoiceApp/controller/APIKeyStore.h"
 #include "PeloraVoiceApp/controller/CuePlayer.h"
+#include "PeloraVoiceApp/controller/DictationEngine.h"
 #include "PeloraVoiceApp/controller/DictationOverlay.h"
+#include "PeloraVoiceApp/controller/DictationPaster.h"
 #include "PeloraVoiceApp/controller/DictationRecorder.h"
 #include "PeloraVoiceApp/controller/DictationTargetCapture.h"
 #include "PeloraVoiceApp/controller/DictationTranscription.h"
+#include "PeloraVoiceApp/controller/LastExternalAppSource.h"
 #include "PeloraVoiceApp/controller/PermissionAccess.h"
 #include "PeloraVoiceApp/controller/PushToTalkWatcher.h"
+#include "PeloraVoiceApp/controller/ReinsertShortcutWatcher.h"
 #include "PeloraVoiceApp/controller/WallClock.h"
 
 #include <functional>
+#include <memory>
 
 namespace pelora {
 
-// What the controller works through. Each must outlive the controller; the scheduler's
-// now() is the uptime clock of recording durations.
+// What the controller works through. Each reference must outlive the controller, the
+// scheduler also every worker the controller started; the scheduler's now() is the
+// uptime clock of recording durations.
 struct AppViewModelCollaborators {
     MainThreadScheduler& scheduler;
     WallClock& wallClock;
@@ -28,6 +35,13 @@ struct AppViewModelCollaborators {
     PermissionAccess& permissions;
     CuePlayer& cues;
     DictationTranscription& transcription;
+    DictationPaster& paster;
+    ReinsertShortcutWatcher& reinsertShortcut;
+    LastExternalAppSource& lastExternalApp;
+    // Shared with the workers that call it, which may outlive the controller.
+    std::shared_ptr<DictationEngine> engine;
+    // Where blocking engine work runs (a thread of its own per job by default).
+    mainthread::WorkerSpawner spawnWorker = mainthread::spawnThread;
     // Whether the desktop offers an on-device language model (none on Linux).
     bool onDeviceLanguageModelAvailable = false;
 };

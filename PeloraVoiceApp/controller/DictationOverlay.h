@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,9 @@ public:
                                std::optional<std::string> targetAppName, bool isHandsFreeLocked) = 0;
     virtual void showTranscribing(std::string engineBadge, std::optional<std::string> targetAppName) = 0;
     virtual void hideHUD() = 0;
+    // The pill's reinsert and copy buttons (main thread); empty handlers detach.
+    virtual void setActionHandlers(std::function<void()> onReinsertRequested,
+                                   std::function<void(const std::string& text)> onCopyRequested) = 0;
 };
 
 }  // namespace pelora

@@ -1,6 +1,4 @@
-#include "PeloraVoiceApp/controller/AppViewModel.h"
-#include "engine/japanese/JapaneseEmbeddingReranker.h"
-#include "tests/support/ManualMainThreadScheduler.h"
+#include "tests/PeloraVoiceApp/controller/ControllerFakes.h"
 
 #include <gtest/gtest.h>
 
@@ -9,163 +7,10 @@
 #include <thread>
 
 using namespace pelora;
+using namespace pelora::controller_testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct FakeRecorder : DictationRecorder {
-    MicrophoneAuthorizationStatus status = MicrophoneAuthorizationStatus::authorized;
-    std::vector<std::function<void(bool)>> permissionAnswers;
-    std::optional<std::string> startFailure;
-    std::vector<float> samples = std::vector<float>(16000, 0.25f);
-    int starts = 0;
-    int stops = 0;
-    std::function<void(float)> levelHandler;
-
-    MicrophoneAuthorizationStatus authorizationStatus() const override { return status; }
-    void requestPermission(std::function<void(bool)> answer) override { permissionAnswers.push_back(std::move(answer)); }
-    void start() override {
-        if (startFailure) throw std::runtime_error(*startFailure);
-        ++starts;
-    }
-    std::vector<float> stop() override {
-        ++stops;
-        return samples;
-    }
-    void setLevelHandler(std::function<void(float)> handler) override { levelHandler = std::move(handler); }
-};
-
-struct FakePushToTalk : PushToTalkWatcher {
-    std::function<void(bool)> onStart;
-    std::function<void()> onStop;
-    bool pressed = false;
-    int resets = 0;
-
-    void setHandlers(std::function<void(bool)> start, std::function<void()> stop) override {
-        onStart = std::move(start);
-        onStop = std::move(stop);
-    }
-    void resetState() override { ++resets; }
-    bool isPressed() const override { return pressed; }
-
-    void press(bool handsFree = false) {
-        pressed = !handsFree;
-        onStart(handsFree);
-    }
-    void release() {
-        pressed = false;
-        onStop();
-    }
-};
-
-struct FakeOverlay : DictationOverlay {
-    struct Shown {
-        std::string mode;
-        double seconds = 0;
-        float level = 0;
-        std::string badge;
-        std::optional<std::string> target;
-        bool locked = false;
-    };
-    std::vector<Shown> calls;
-
-    void showRecording(double seconds, float level, std::string badge, std::optional<std::string> target,
-                       bool locked) override {
-        calls.push_back({"recording", seconds, level, std::move(badge), std::move(target), locked});
-    }
-    void showTranscribing(std::string badge, std::optional<std::string> target) override {
-        calls.push_back({"transcribing", 0, 0, std::move(badge), std::move(target), false});
-    }
-    void hideHUD() override { calls.push_back({"hidden", 0, 0, "", std::nullopt, false}); }
-    std::string lastMode() const { return calls.empty() ? "" : calls.back().mode; }
-};
-
-struct FakeTargetCapture : DictationTargetCapture {
-    std::optional<ActiveApplicationSnapshot> target =
-        ActiveApplicationSnapshot{4242, std::string("org.example.Editor"), std::string("Editor")};
-    std::vector<bool> preferExternalAsked;
-
-    std::optional<ActiveApplicationSnapshot> captureTargetForRecordingStart(bool preferExternal) override {
-        preferExternalAsked.push_back(preferExternal);
-        return target;
-    }
-    FocusedTextContext captureFocusedContext(const std::optional<ActiveApplicationSnapshot>& app) override {
-        FocusedTextContext context;
-        if (app) context.appName = app->appName;
-        context.preText = std::string("前の文");
-        return context;
-    }
-};
-
-struct FakePermissions : PermissionAccess {
-    PermissionHealthStatus health{true, true, true, true};
-    std::vector<std::function<void(bool)>> resetAnswers;
-    int checks = 0;
-
-    PermissionHealthStatus checkPermissionHealth() override {
-        ++checks;
-        return health;
-    }
-    void resetMicrophonePermissionAndPrompt(std::function<void(bool)> answer) override {
-        resetAnswers.push_back(std::move(answer));
-    }
-};
-
-struct FakeCues : CuePlayer {
-    std::vector<std::string> played;
-    void play(std::string_view name) override { played.emplace_back(name); }
-};
-
-struct FakeTranscription : DictationTranscription {
-    std::vector<DictationJob> jobs;
-    void start(DictationJob job) override { jobs.push_back(std::move(job)); }
-};
-
-struct FakeKeyStore : APIKeyStore {
-    std::optional<std::string> key;
-    std::optional<std::string> loadAPIKey() override { return key; }
-};
-
-struct FakeWallClock : WallClock {
-    std::chrono::system_clock::time_point now() const override { return std::chrono::system_clock::time_point(1h); }
-};
-
-struct RecordingListener : AppViewModelListener {
-    const AppViewModel* model = nullptr;
-    std::vector<AppViewModelProperty> changes;
-    std::vector<bool> recordingSeen;  // isRecording as stored when told
-    void appViewModelDidChange(AppViewModelProperty property) override {
-        changes.push_back(property);
-        if (property == AppViewModelProperty::isRecording) recordingSeen.push_back(model->isRecording());
-    }
-    int count(AppViewModelProperty property) const {
-        return static_cast<int>(std::count(changes.begin(), changes.end(), property));
-    }
-};
-
-// The controller over fakes and a manual clock.
-class ControllerFixture : public ::testing::Test {
-protected:
-    ManualMainThreadScheduler scheduler;
-    FakeWallClock wallClock;
-    FakeKeyStore keyStore;
-    FakeRecorder recorder;
-    FakePushToTalk pushToTalk;
-    FakeOverlay overlay;
-    FakeTargetCapture targetCapture;
-    FakePermissions permissions;
-    FakeCues cues;
-    FakeTranscription transcription;
-    std::unique_ptr<AppViewModel> model;
-
-    AppViewModel& make() {
-        model.reset();  // the old one detaches its handlers from the shared fakes first
-        model = std::make_unique<AppViewModel>(AppViewModelCollaborators{
-            scheduler, wallClock, keyStore, recorder, pushToTalk, overlay, targetCapture, permissions, cues,
-            transcription});
-        return *model;
-    }
-};
 
 const std::string manualLabel = "手動音声入力";
 const std::string permissionText =
@@ -342,6 +187,84 @@ TEST_F(ControllerFixture, ListenersAreToldOncePerChangeAfterTheValueIsStored) {
     EXPECT_EQ(listener.count(AppViewModelProperty::selectedSection), 1);
 }
 
+// ---- construction ----
+
+TEST_F(ControllerFixture, ConstructionRunsItsStepsInOrder) {
+    recorder.status = MicrophoneAuthorizationStatus::notDetermined;
+    make();
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "permissions.check",           // the initial state
+                       "keyStore.loadAPIKey",         // the key state
+                       "permissions.check",           // the first refresh
+                       "lastExternalApp.setHandler",  // the tracker's subscription
+                       "overlay.setActionHandlers",   // the pill's reinsert and copy buttons
+                       "recorder.setLevelHandler",
+                       "pushToTalk.setHandlers",
+                       "reinsert.setTriggerHandler",
+                   }));
+    EXPECT_EQ(scheduler.pendingTimerCount(), monitorTimers);
+    // The microphone question is put once the main loop runs.
+    scheduler.runPosted();
+    EXPECT_EQ(log.back(), "recorder.requestPermission");
+
+    // Destruction detaches every handler it installed.
+    log.clear();
+    model.reset();
+    std::sort(log.begin(), log.end());
+    EXPECT_EQ(log, (std::vector<std::string>{"lastExternalApp.clearHandler", "overlay.clearActionHandlers",
+                                             "pushToTalk.clearHandlers", "recorder.clearLevelHandler",
+                                             "reinsert.clearTriggerHandler"}));
+    EXPECT_EQ(scheduler.pendingTimerCount(), 0u);
+}
+
+TEST_F(ControllerFixture, PermissionsAreReadAgainEveryTickAndOnActivation) {
+    AppViewModel& vm = make();
+    RecordingListener listener;
+    listener.model = &vm;
+    vm.addListener(&listener);
+    const int checks = permissions.checks;
+    scheduler.advance(1199ms);
+    EXPECT_EQ(permissions.checks, checks);
+    scheduler.advance(1ms);
+    EXPECT_EQ(permissions.checks, checks + 1);
+    scheduler.advance(1200ms * 3);
+    EXPECT_EQ(permissions.checks, checks + 4);
+    EXPECT_EQ(listener.count(AppViewModelProperty::permissionHealth), 0) << "unchanged state is no news";
+
+    permissions.health.accessibilityTrusted = false;
+    vm.applicationDidBecomeActive();
+    EXPECT_EQ(permissions.checks, checks + 5);
+    EXPECT_FALSE(vm.permissionHealth().accessibilityTrusted);
+    EXPECT_EQ(listener.count(AppViewModelProperty::permissionHealth), 1);
+}
+
+TEST_F(ControllerFixture, LastExternalAppMirrorsTheTracker) {
+    const ActiveApplicationSnapshot editor{4242, std::string("org.example.Editor"), std::string("Editor")};
+    const ActiveApplicationSnapshot terminal{77, std::string("org.example.Terminal"), std::string("Terminal")};
+    lastExternalApp.current = editor;
+    AppViewModel& vm = make();
+    EXPECT_EQ(vm.lastExternalApp(), editor);
+    RecordingListener listener;
+    listener.model = &vm;
+    vm.addListener(&listener);
+    lastExternalApp.change(terminal);
+    EXPECT_EQ(vm.lastExternalApp(), terminal);
+    lastExternalApp.change(std::nullopt);
+    EXPECT_EQ(vm.lastExternalApp(), std::nullopt);
+    EXPECT_EQ(listener.count(AppViewModelProperty::lastExternalApp), 2);
+}
+
+TEST_F(ControllerFixture, ThePillsCopyButtonCopiesOnlyText) {
+    make();
+    ASSERT_TRUE(overlay.onCopyRequested);
+    overlay.onCopyRequested("");
+    EXPECT_TRUE(paster.copied.empty());
+    overlay.onCopyRequested("今日は晴れです。");
+    EXPECT_EQ(paster.copied, std::vector<std::string>{"今日は晴れです。"});
+    ASSERT_TRUE(overlay.onReinsertRequested);
+    ASSERT_TRUE(reinsertShortcut.onTrigger);
+}
+
 // ---- starting ----
 
 TEST_F(ControllerFixture, SourceLabelsNameTheKeyAndTheGesture) {
@@ -459,7 +382,7 @@ TEST_F(ControllerFixture, MicrophoneStartFailureReturnsToIdleWithTheError) {
         EXPECT_EQ(overlay.lastMode(), "hidden");
         EXPECT_EQ(vm.errorMessage(), "マイクの開始に失敗しました: 入力デバイスがありません");
         EXPECT_EQ(cues.played, sound ? std::vector<std::string>{"Basso"} : std::vector<std::string>{});
-        EXPECT_EQ(scheduler.pendingTimerCount(), 0u);
+        EXPECT_EQ(scheduler.pendingTimerCount(), monitorTimers);
     }
 }
 
@@ -478,7 +401,7 @@ TEST_F(ControllerFixture, DurationTicksEvery50msFromTheStart) {
     // The timer does not touch the overlay.
     EXPECT_EQ(overlay.calls.size(), 1u);
     pushToTalk.release();
-    EXPECT_EQ(scheduler.pendingTimerCount(), 0u);
+    EXPECT_EQ(scheduler.pendingTimerCount(), monitorTimers);
 }
 
 TEST_F(ControllerFixture, LevelsFromTheAudioThreadLandOnTheMainThread) {
@@ -542,7 +465,7 @@ TEST_F(ControllerFixture, StopKeepsOnlyLongEnoughAudibleRecordings) {
             const bool basso = row.silent && sound;
             EXPECT_EQ(cues.played, basso ? std::vector<std::string>{"Basso"} : std::vector<std::string>{});
             EXPECT_EQ(vm.errorMessage(), std::nullopt);
-            EXPECT_EQ(scheduler.pendingTimerCount(), 0u);
+            EXPECT_EQ(scheduler.pendingTimerCount(), monitorTimers);
         }
     }
 }
@@ -749,7 +672,7 @@ TEST_F(ControllerFixture, DestructionStopsTimersAndLateCallbacksDoNothing) {
     make();
     pushToTalk.press();
     recorder.levelHandler(0.5f);  // queued for the main thread
-    ASSERT_EQ(scheduler.pendingTimerCount(), 1u);
+    ASSERT_EQ(scheduler.pendingTimerCount(), monitorTimers + 1);
     auto levelHandler = recorder.levelHandler;
     model.reset();
     EXPECT_EQ(scheduler.pendingTimerCount(), 0u);

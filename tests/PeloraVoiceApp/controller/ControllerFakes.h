@@ -1,0 +1,349 @@
+#pragma once
+
+// Fakes of the controller's collaborators and the fixture that builds a controller over
+// them, a manual clock and workers that run when the test says.
+#include "PeloraVoiceApp/controller/AppViewModel.h"
+#include "engine/japanese/JapaneseEmbeddingReranker.h"
+#include "engine/japanese/JapaneseInputProcessor.h"
+#include "engine/recognition/JapaneseTimelineSegmentationStage.h"
+#include "tests/support/ManualMainThreadScheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace pelora::controller_testing {
+
+// A fake that writes the calls a test follows into a log shared by all of them.
+struct Logged {
+    std::vector<std::string>* log = nullptr;
+    void note(const char* call) {
+        if (log) log->emplace_back(call);
+    }
+};
+
+struct FakeRecorder : DictationRecorder, Logged {
+    MicrophoneAuthorizationStatus status = MicrophoneAuthorizationStatus::authorized;
+    std::vector<std::function<void(bool)>> permissionAnswers;
+    std::optional<std::string> startFailure;
+    std::vector<float> samples = std::vector<float>(16000, 0.25f);
+    int starts = 0;
+    int stops = 0;
+    std::function<void(float)> levelHandler;
+
+    MicrophoneAuthorizationStatus authorizationStatus() const override { return status; }
+    void requestPermission(std::function<void(bool)> answer) override {
+        note("recorder.requestPermission");
+        permissionAnswers.push_back(std::move(answer));
+    }
+    void start() override {
+        if (startFailure) throw std::runtime_error(*startFailure);
+        ++starts;
+    }
+    std::vector<float> stop() override {
+        ++stops;
+        return samples;
+    }
+    void setLevelHandler(std::function<void(float)> handler) override {
+        note(handler ? "recorder.setLevelHandler" : "recorder.clearLevelHandler");
+        levelHandler = std::move(handler);
+    }
+};
+
+struct FakePushToTalk : PushToTalkWatcher, Logged {
+    std::function<void(bool)> onStart;
+    std::function<void()> onStop;
+    bool pressed = false;
+    int resets = 0;
+
+    void setHandlers(std::function<void(bool)> start, std::function<void()> stop) override {
+        note(start ? "pushToTalk.setHandlers" : "pushToTalk.clearHandlers");
+        onStart = std::move(start);
+        onStop = std::move(stop);
+    }
+    void resetState() override { ++resets; }
+    bool isPressed() const override { return pressed; }
+
+    void press(bool handsFree = false) {
+        pressed = !handsFree;
+        onStart(handsFree);
+    }
+    void release() {
+        pressed = false;
+        onStop();
+    }
+};
+
+struct FakeOverlay : DictationOverlay, Logged {
+    struct Shown {
+        std::string mode;
+        double seconds = 0;
+        float level = 0;
+        std::string badge;
+        std::optional<std::string> target;
+        bool locked = false;
+    };
+    std::vector<Shown> calls;
+
+    void showRecording(double seconds, float level, std::string badge, std::optional<std::string> target,
+                       bool locked) override {
+        calls.push_back({"recording", seconds, level, std::move(badge), std::move(target), locked});
+    }
+    void showTranscribing(std::string badge, std::optional<std::string> target) override {
+        calls.push_back({"transcribing", 0, 0, std::move(badge), std::move(target), false});
+    }
+    void hideHUD() override { calls.push_back({"hidden", 0, 0, "", std::nullopt, false}); }
+    void setActionHandlers(std::function<void()> reinsert, std::function<void(const std::string&)> copy) override {
+        note(reinsert ? "overlay.setActionHandlers" : "overlay.clearActionHandlers");
+        onReinsertRequested = std::move(reinsert);
+        onCopyRequested = std::move(copy);
+    }
+    std::function<void()> onReinsertRequested;
+    std::function<void(const std::string&)> onCopyRequested;
+    std::string lastMode() const { return calls.empty() ? "" : calls.back().mode; }
+};
+
+struct FakeTargetCapture : DictationTargetCapture {
+    std::optional<ActiveApplicationSnapshot> target =
+        ActiveApplicationSnapshot{4242, std::string("org.example.Editor"), std::string("Editor")};
+    std::vector<bool> preferExternalAsked;
+
+    std::optional<ActiveApplicationSnapshot> captureTargetForRecordingStart(bool preferExternal) override {
+        preferExternalAsked.push_back(preferExternal);
+        return target;
+    }
+    FocusedTextContext captureFocusedContext(const std::optional<ActiveApplicationSnapshot>& app) override {
+        FocusedTextContext context;
+        if (app) context.appName = app->appName;
+        context.preText = std::string("前の文");
+        return context;
+    }
+};
+
+struct FakePermissions : PermissionAccess, Logged {
+    PermissionHealthStatus health{true, true, true, true};
+    std::vector<std::function<void(bool)>> resetAnswers;
+    int checks = 0;
+
+    PermissionHealthStatus checkPermissionHealth() override {
+        note("permissions.check");
+        ++checks;
+        return health;
+    }
+    void resetMicrophonePermissionAndPrompt(std::function<void(bool)> answer) override {
+        resetAnswers.push_back(std::move(answer));
+    }
+};
+
+struct FakeCues : CuePlayer {
+    std::vector<std::string> played;
+    void play(std::string_view name) override { played.emplace_back(name); }
+};
+
+struct FakeTranscription : DictationTranscription {
+    std::vector<DictationJob> jobs;
+    void start(DictationJob job) override { jobs.push_back(std::move(job)); }
+};
+
+struct FakeKeyStore : APIKeyStore, Logged {
+    std::optional<std::string> key;
+    std::optional<std::string> loadAPIKey() override {
+        note("keyStore.loadAPIKey");
+        return key;
+    }
+};
+
+struct FakeWallClock : WallClock {
+    std::chrono::system_clock::time_point now() const override { return std::chrono::system_clock::time_point(std::chrono::hours(1)); }
+};
+
+struct RecordingListener : AppViewModelListener {
+    const AppViewModel* model = nullptr;
+    std::vector<AppViewModelProperty> changes;
+    std::vector<bool> recordingSeen;  // isRecording as stored when told
+    void appViewModelDidChange(AppViewModelProperty property) override {
+        changes.push_back(property);
+        if (property == AppViewModelProperty::isRecording) recordingSeen.push_back(model->isRecording());
+    }
+    int count(AppViewModelProperty property) const {
+        return static_cast<int>(std::count(changes.begin(), changes.end(), property));
+    }
+};
+
+struct FakePaster : DictationPaster {
+    std::vector<std::string> copied;
+    void copyOnly(const std::string& text) override { copied.push_back(text); }
+};
+
+struct FakeReinsertShortcut : ReinsertShortcutWatcher, Logged {
+    std::function<void()> onTrigger;
+    void setTriggerHandler(std::function<void()> handler) override {
+        note(handler ? "reinsert.setTriggerHandler" : "reinsert.clearTriggerHandler");
+        onTrigger = std::move(handler);
+    }
+};
+
+struct FakeLastExternalApp : LastExternalAppSource, Logged {
+    Handler handler;
+    std::optional<ActiveApplicationSnapshot> current;
+    void setLastExternalAppHandler(Handler h) override {
+        note(h ? "lastExternalApp.setHandler" : "lastExternalApp.clearHandler");
+        handler = std::move(h);
+        if (handler) handler(current);
+    }
+    void change(std::optional<ActiveApplicationSnapshot> app) {
+        current = std::move(app);
+        if (handler) handler(current);
+    }
+};
+
+// An acoustic pipeline that exists: a transcriber built with it reports its model loaded.
+struct IdleEG2Pipeline : EG2Pipeline {
+    EG2CoreMLOutput runCoreMLPipeline(std::span<const float>) override { return {}; }
+};
+
+// The Japanese recogniser of a scripted transcriber: answers `text` as one run, or throws.
+struct ScriptedSpeechRecognizer : JapaneseSpeechRecognizer {
+    std::string text;
+    std::optional<std::string> failure;
+    JapaneseSpeechTranscript transcribeWithSpeechAnalyzer(std::span<const float> samples,
+                                                          std::string_view source) override {
+        if (failure) throw std::runtime_error(*failure);
+        TranscribedWord run;
+        run.text = text;
+        run.rawText = text;
+        run.start = 0;
+        run.end = static_cast<double>(samples.size()) / 16000;
+        run.confidence = 1;
+        run.source = std::string(source);
+        return {text, {run}};
+    }
+};
+
+// A transcriber with the real correction stages over a scripted recogniser.
+inline std::shared_ptr<const PeloraHybridTranscriber> scriptedTranscriber(bool eg2Loaded, std::string text = "") {
+    TranscriptionStages stages;
+    if (eg2Loaded) stages.eg2 = std::make_unique<IdleEG2Pipeline>();
+    auto speech = std::make_shared<ScriptedSpeechRecognizer>();
+    speech->text = std::move(text);
+    stages.speech = speech;
+    stages.reranker = std::make_shared<JapaneseEmbeddingReranker>();
+    stages.inputProcessor = std::make_shared<JapaneseInputProcessor>();
+    stages.segmenter = std::make_shared<JapaneseTimelineSegmentationStage>();
+    return std::make_shared<const PeloraHybridTranscriber>(std::move(stages));
+}
+
+// The engine's boot calls, scripted. Thread-safe as far as the counters go; the script is
+// set before a boot starts.
+struct FakeEngine : DictationEngine {
+    bool modelsPresent = false;
+    std::vector<std::string> downloadLines;
+    std::optional<std::string> downloadFailure;
+    std::vector<std::string> assetLines;
+    std::optional<std::string> assetFailure;
+    bool transcriberHasEG2 = true;
+    std::optional<std::string> buildFailure;
+    std::atomic<int> resolves{0}, downloads{0}, assetChecks{0}, builds{0};
+    // The last progress callback handed over, for lines that come late.
+    Progress lastProgress;
+
+    std::optional<std::filesystem::path> resolveModelsDirectory() override {
+        ++resolves;
+        if (modelsPresent) return std::filesystem::path("/models");
+        return std::nullopt;
+    }
+    std::filesystem::path ensureOrDownloadModels(const Progress& onProgress) override {
+        ++downloads;
+        lastProgress = onProgress;
+        for (const auto& line : downloadLines) onProgress(line);
+        if (downloadFailure) throw std::runtime_error(*downloadFailure);
+        return "/models";
+    }
+    std::string ensureJapaneseSpeechAssets(const Progress& onProgress) override {
+        ++assetChecks;
+        lastProgress = onProgress;
+        for (const auto& line : assetLines) onProgress(line);
+        if (assetFailure) throw std::runtime_error(*assetFailure);
+        return "ja_JP";
+    }
+    std::shared_ptr<const PeloraHybridTranscriber> makeTranscriber() override {
+        ++builds;
+        if (buildFailure) throw std::runtime_error(*buildFailure);
+        return scriptedTranscriber(transcriberHasEG2);
+    }
+};
+
+// Workers held until the test runs them, on the test's thread.
+struct ManualWorkers {
+    std::deque<std::function<void()>> jobs;
+    mainthread::WorkerSpawner spawner() {
+        return [this](std::function<void()> job) { jobs.push_back(std::move(job)); };
+    }
+    void runAll() {
+        while (!jobs.empty()) {
+            auto job = std::move(jobs.front());
+            jobs.pop_front();
+            job();
+        }
+    }
+};
+
+// The controller over fakes, a manual clock and workers the test runs.
+class ControllerFixture : public ::testing::Test {
+protected:
+    std::vector<std::string> log;
+    ManualMainThreadScheduler scheduler;
+    FakeWallClock wallClock;
+    FakeKeyStore keyStore;
+    FakeRecorder recorder;
+    FakePushToTalk pushToTalk;
+    FakeOverlay overlay;
+    FakeTargetCapture targetCapture;
+    FakePermissions permissions;
+    FakeCues cues;
+    FakeTranscription transcription;
+    FakePaster paster;
+    FakeReinsertShortcut reinsertShortcut;
+    FakeLastExternalApp lastExternalApp;
+    std::shared_ptr<FakeEngine> engine = std::make_shared<FakeEngine>();
+    ManualWorkers workers;
+    std::unique_ptr<AppViewModel> model;
+    // Timers a controller keeps for its whole life: the permission monitor.
+    static constexpr std::size_t monitorTimers = 1;
+
+    AppViewModel& make() {
+        model.reset();  // the old one detaches its handlers from the shared fakes first
+        for (Logged* fake : std::initializer_list<Logged*>{&keyStore, &recorder, &pushToTalk, &overlay, &permissions,
+                                                           &reinsertShortcut, &lastExternalApp})
+            fake->log = &log;
+        log.clear();
+        model = std::make_unique<AppViewModel>(AppViewModelCollaborators{
+            .scheduler = scheduler,
+            .wallClock = wallClock,
+            .keyStore = keyStore,
+            .recorder = recorder,
+            .pushToTalk = pushToTalk,
+            .overlay = overlay,
+            .targetCapture = targetCapture,
+            .permissions = permissions,
+            .cues = cues,
+            .transcription = transcription,
+            .paster = paster,
+            .reinsertShortcut = reinsertShortcut,
+            .lastExternalApp = lastExternalApp,
+            .engine = engine,
+            .spawnWorker = workers.spawner(),
+        });
+        return *model;
+    }
+};
+
+}  // namespace pelora::controller_testing
