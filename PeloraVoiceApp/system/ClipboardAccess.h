@@ -20,6 +20,9 @@ public:
     virtual bool restore(const Snapshot& snapshot) = 0;
     // Completed fetches of what we last wrote or restored (a paste is one).
     virtual std::uint64_t fetchCount() = 0;
+    // Called as the application quits: what we own is offered to a running clipboard
+    // manager, which keeps it after we are gone.
+    virtual bool keepAfterExit() { return false; }
 };
 
 std::unique_ptr<ClipboardAccess> makeX11ClipboardAccess();

@@ -52,7 +52,10 @@ std::optional<Paster::Snapshot> Paster::effectiveTarget(const std::optional<Snap
     if (given && !isSelfApplication(given) && !d_.front->isTerminated(given->processIdentifier)) return given;
     auto front = d_.front->frontmost();
     if (front && front->processIdentifier != static_cast<std::int32_t>(getpid())) return front;
-    return d_.lastExternalApp ? d_.lastExternalApp() : std::nullopt;
+    // The last external application is usually the very target that quit.
+    auto last = d_.lastExternalApp ? d_.lastExternalApp() : std::nullopt;
+    if (last && d_.front->isTerminated(last->processIdentifier)) return std::nullopt;
+    return last;
 }
 
 void Paster::recordDirectInsert(const std::string& text) {

@@ -9,6 +9,7 @@ public:
     bool writeText(const std::string& text) override { return clipboard_.writeText(text); }
     bool restore(const Snapshot& snapshot) override { return clipboard_.restore(snapshot); }
     std::uint64_t fetchCount() override { return clipboard_.fetchCount(); }
+    bool keepAfterExit() override { return clipboard_.saveToClipboardManager(); }
 
 private:
     pelora::clipboard::X11Clipboard clipboard_;

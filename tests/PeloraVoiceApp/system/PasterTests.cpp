@@ -264,6 +264,13 @@ TEST(PasterTest, InsertionExits) {
          Outcome::injectedViaCommandV("xterm"), "端末", true},
         {"a quit target with nothing else", [](Bench& b) { b.front.terminated = {other.processIdentifier}; }, "終了",
          other, true, Outcome::copiedToClipboardFallback("入力先アプリが選択されていません"), "終了", false},
+        {"a quit target that is also the last external application, this application in front",
+         [](Bench& b) {
+             b.front.terminated = {other.processIdentifier};
+             b.front.front = self;
+             b.lastExternal = other;
+         },
+         "終了", other, true, Outcome::copiedToClipboardFallback("入力先アプリが選択されていません"), "終了", false},
         {"a quit target with another application in front",
          [](Bench& b) { b.front.terminated = {other.processIdentifier}; b.front.front = editor; }, "終了", other, true,
          Outcome::injectedViaAX("Text Editor"), "user's earlier clipboard", true},

@@ -27,7 +27,14 @@
 //                           (timing runs: every write of a large document costs the window
 //                           its time)
 //   --state-file PATH       where the JSON state goes
+//   --paste-delay MS        the Edit menu's paste items read the clipboard MS milliseconds
+//                           after they are triggered (a slow application)
+//   --keys-only TEXT        adds the field "keysonly" holding TEXT: a QLineEdit that takes keys
+//                           and pastes but that the accessibility bus sees as read-only text
+//                           (no editable-text interface), as some toolkits' fields are
 // The WM_CLASS follows the program's name: start it through a symlink to be another application.
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -40,6 +47,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTextBlock>
@@ -66,6 +74,60 @@ void onSignal(int) {
 QString option(const QStringList& args, const QString& name, const QString& fallback = {}) {
     const int i = args.indexOf(name);
     return i >= 0 && i + 1 < args.size() ? args.at(i + 1) : fallback;
+}
+
+// The accessibility of the "keysonly" field: its text, caret and selection can be read,
+// but it offers no editable-text interface and says it is read-only.
+class ReadOnlyTextAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit ReadOnlyTextAccessible(QLineEdit* edit) : QAccessibleWidget(edit, QAccessible::EditableText) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        s.editable = false;
+        return s;
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) return edit()->text();
+        return QAccessibleWidget::text(t);
+    }
+
+    void selection(int index, int* start, int* end) const override {
+        *start = *end = 0;
+        if (index == 0 && edit()->hasSelectedText()) {
+            *start = edit()->selectionStart();
+            *end = edit()->selectionEnd();
+        }
+    }
+    int selectionCount() const override { return edit()->hasSelectedText() ? 1 : 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return edit()->cursorPosition(); }
+    void setCursorPosition(int) override {}
+    QString text(int start, int end) const override { return edit()->text().mid(start, end - start); }
+    int characterCount() const override { return static_cast<int>(edit()->text().size()); }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* start, int* end) const override {
+        *start = *end = 0;
+        return {};
+    }
+
+private:
+    QLineEdit* edit() const { return static_cast<QLineEdit*>(widget()); }
+};
+
+QAccessibleInterface* readOnlyTextFactory(const QString&, QObject* object) {
+    auto* edit = qobject_cast<QLineEdit*>(object);
+    if (edit && edit->objectName() == QLatin1String("keysonly")) return new ReadOnlyTextAccessible(edit);
+    return nullptr;
 }
 
 class TargetWindow : public QMainWindow {
@@ -110,13 +172,22 @@ public:
                            static_cast<QWidget*>(readOnly_), static_cast<QWidget*>(secret_)}) {
             layout->addWidget(w);
         }
+        if (args.contains("--keys-only")) {
+            keysOnly_ = new QLineEdit(central);
+            keysOnly_->setObjectName("keysonly");
+            keysOnly_->setAccessibleName("keysonly");
+            keysOnly_->setText(option(args, "--keys-only"));
+            layout->addWidget(keysOnly_);
+        }
+        pasteDelay_ = option(args, "--paste-delay", "0").toInt();
         setCentralWidget(central);
         resize(640, 420);
 
         if (!args.contains("--no-menu-bar")) buildMenus(args);
 
         if (!args.contains("--no-state-updates")) {
-            for (QLineEdit* edit : {line_, readOnly_, secret_}) {
+            for (QLineEdit* edit : {line_, readOnly_, secret_, keysOnly_}) {
+                if (!edit) continue;
                 connect(edit, &QLineEdit::textChanged, this, [this] { writeState(); });
                 connect(edit, &QLineEdit::cursorPositionChanged, this, [this] { writeState(); });
                 connect(edit, &QLineEdit::selectionChanged, this, [this] { writeState(); });
@@ -141,6 +212,11 @@ public:
         s["bold"] = boldRuns();
         s["readonly"] = readOnly_->text();
         s["secret"] = secret_->text();
+        if (keysOnly_) {
+            s["keysonly"] = keysOnly_->text();
+            s["keysonlyCursor"] = keysOnly_->cursorPosition();
+            s["keysonlySelection"] = keysOnly_->selectedText();
+        }
         QWidget* focused = QApplication::focusWidget();
         s["focus"] = focused ? focused->objectName() : QString();
         s["triggered"] = triggered_;
@@ -190,8 +266,14 @@ private:
         connect(action, &QAction::triggered, this, [this, name] {
             triggered_.append(name);
             if (name == "paste" || name == "pasteAndMatchStyle") {
-                if (auto* edit = qobject_cast<QLineEdit*>(QApplication::focusWidget())) edit->paste();
-                else if (auto* text = qobject_cast<QTextEdit*>(QApplication::focusWidget())) text->paste();
+                QPointer<QWidget> focused = QApplication::focusWidget();
+                auto paste = [this, focused] {
+                    if (auto* edit = qobject_cast<QLineEdit*>(focused.data())) edit->paste();
+                    else if (auto* text = qobject_cast<QTextEdit*>(focused.data())) text->paste();
+                    writeState();
+                };
+                if (pasteDelay_ > 0) QTimer::singleShot(pasteDelay_, this, paste);
+                else paste();
             }
             writeState();
         });
@@ -216,6 +298,7 @@ private:
         if (focus == "rich") target = rich_;
         else if (focus == "readonly") target = readOnly_;
         else if (focus == "secret") target = secret_;
+        else if (focus == "keysonly" && keysOnly_) target = keysOnly_;
         setFocusTarget(target);
 
         const QString cursor = option(args, "--cursor");
@@ -242,6 +325,8 @@ private:
     QTextEdit* rich_ = nullptr;
     QLineEdit* readOnly_ = nullptr;
     QLineEdit* secret_ = nullptr;
+    QLineEdit* keysOnly_ = nullptr;
+    int pasteDelay_ = 0;
     QJsonArray triggered_;
 };
 
@@ -249,6 +334,7 @@ private:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QAccessible::installFactory(readOnlyTextFactory);
     const QStringList args = app.arguments();
 
     // SIGTERM and SIGINT end the event loop, so the fields are still printed.
