@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace pelora {
 
@@ -10,6 +11,10 @@ class APIKeyStore {
 public:
     virtual ~APIKeyStore() = default;
     virtual std::optional<std::string> loadAPIKey() = 0;
+    // Replaces the stored key; true on success.
+    virtual bool saveAPIKey(std::string_view key) = 0;
+    // True when no key is stored afterwards.
+    virtual bool deleteAPIKey() = 0;
 };
 
 }  // namespace pelora

@@ -131,40 +131,6 @@ void AppViewModel::setIsPermissionSheetPresented(bool v) {
     assign(isPermissionSheetPresented_, v, P::isPermissionSheetPresented);
 }
 void AppViewModel::setPlaygroundInput(std::string v) { assign(playgroundInput_, std::move(v), P::playgroundInput); }
-void AppViewModel::setEngineMode(EngineMode v) { assign(engineMode_, v, P::engineMode); }
-void AppViewModel::setPushToTalkEnabled(bool v) { assign(pushToTalkEnabled_, v, P::pushToTalkEnabled); }
-void AppViewModel::setPushToTalkKey(PTTShortcutKey v) { assign(pushToTalkKey_, v, P::pushToTalkKey); }
-void AppViewModel::setDoubleTapToggleEnabled(bool v) {
-    assign(doubleTapToggleEnabled_, v, P::doubleTapToggleEnabled);
-}
-void AppViewModel::setReinsertShortcutEnabled(bool v) {
-    assign(reinsertShortcutEnabled_, v, P::reinsertShortcutEnabled);
-}
-void AppViewModel::setReinsertShortcutPreset(ReinsertShortcutPreset v) {
-    assign(reinsertShortcutPreset_, v, P::reinsertShortcutPreset);
-}
-void AppViewModel::setAutoPasteEnabled(bool v) { assign(autoPasteEnabled_, v, P::autoPasteEnabled); }
-void AppViewModel::setCopyToClipboardOnComplete(bool v) {
-    assign(copyToClipboardOnComplete_, v, P::copyToClipboardOnComplete);
-}
-void AppViewModel::setSoundFeedbackEnabled(bool v) { assign(soundFeedbackEnabled_, v, P::soundFeedbackEnabled); }
-void AppViewModel::setEnableHomophoneReranking(bool v) {
-    assign(enableHomophoneReranking_, v, P::enableHomophoneReranking);
-}
-void AppViewModel::setEnableMirkContextCorrection(bool v) {
-    assign(enableMirkContextCorrection_, v, P::enableMirkContextCorrection);
-}
-void AppViewModel::setAllowExternalMirkTransmission(bool v) {
-    assign(allowExternalMirkTransmission_, v, P::allowExternalMirkTransmission);
-}
-void AppViewModel::setSendFocusedContextToMirk(bool v) {
-    assign(sendFocusedContextToMirk_, v, P::sendFocusedContextToMirk);
-}
-void AppViewModel::setInputOptions(JapaneseInputOptions v) { assign(inputOptions_, std::move(v), P::inputOptions); }
-void AppViewModel::setCustomVocabulary(std::vector<CustomVocabularyEntry> v) {
-    assign(customVocabulary_, std::move(v), P::customVocabulary);
-}
-
 std::string AppViewModel::engineBadge() const { return std::string(engine_mode::shortBadge(engineMode_)); }
 std::string AppViewModel::reinsertBadge() const {
     return std::string(reinsert_shortcut_preset::badgeLabel(reinsertShortcutPreset_));

@@ -6,6 +6,7 @@
 #include "PeloraVoiceApp/controller/HistoryEntry.h"
 #include "PeloraVoiceApp/controller/OutputTab.h"
 #include "PeloraVoiceApp/controller/SidebarSection.h"
+#include "PeloraVoiceApp/controller/settings/AppSettingsDocument.h"
 #include "PeloraVoiceApp/system/LegacyPeloraAppInfo.h"
 #include "PeloraVoiceApp/system/PTTShortcutKey.h"
 #include "PeloraVoiceApp/system/PermissionHealthStatus.h"
@@ -14,11 +15,14 @@
 #include "engine/injection/ReinsertShortcutPreset.h"
 #include "engine/injection/TextInjectionOutcome.h"
 #include "engine/japanese/CustomVocabularyEntry.h"
+#include "engine/japanese/JapaneseEmbeddingReranker.h"
+#include "engine/japanese/JapaneseInputProcessor.h"
 #include "engine/japanese/JapaneseInputOptions.h"
 #include "engine/recognition/EngineMode.h"
 #include "engine/recognition/TranscriptionResult.h"
 
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -125,6 +129,41 @@ public:
     // The application became the active one (forwarded from the toolkit): permissions are read again.
     void applicationDidBecomeActive();
 
+    // ---- Settings: persistence, the vocabulary and the API key, the playground ----
+    // Writes the whole settings document from the current values (every settings setter
+    // does, after its other effects); a failed write keeps the previous document.
+    void saveSettings();
+    // Computed settings the shortcuts page binds; writing them assigns the stored setting.
+    ReinsertShortcutPreset reinsertPreset() const { return reinsertShortcutPreset_; }
+    void setReinsertPreset(ReinsertShortcutPreset value) { setReinsertShortcutPreset(value); }
+    bool doubleTapLockEnabled() const { return doubleTapToggleEnabled_; }
+    void setDoubleTapLockEnabled(bool value) { setDoubleTapToggleEnabled(value); }
+    bool restoreClipboardAfterPaste() const { return !copyToClipboardOnComplete_; }
+    void setRestoreClipboardAfterPaste(bool value) { setCopyToClipboardOnComplete(!value); }
+    // A user entry at the top of the vocabulary; a blank written form adds nothing.
+    // `contextKeywords` are separated by ASCII commas.
+    void addVocabularyEntry(const std::string& reading, const std::string& surface, const std::string& contextKeywords);
+    void removeVocabularyEntry(const std::string& id);
+    void resetVocabularyToDefaults();
+    // Stores the trimmed key; true when it was stored. A blank key, or one that still holds
+    // a control character (a paste that caught a tab or line break), changes nothing.
+    bool saveMirkAPIKey(const std::string& key);
+    void clearMirkAPIKey();
+    // The playground's output from its input under the current rules and vocabulary.
+    void refreshPlaygroundPreview();
+    // The preview through the contextual auto-replacer too, on a worker; its result is taken
+    // only while the preview is still the text it was given.
+    void runPlaygroundMirkAutoReplace();
+    // The current result's final text and timeline again from its raw text, under the current rules.
+    void reprocessCurrentResultIfAvailable();
+    // Tests follow the effects of a settings change: "saveSettings", "applyShortcutSettings",
+    // "refreshPlaygroundPreview", "reprocessCurrentResultIfAvailable", in the order they run.
+    void setSettingsEffectObserverForTesting(std::function<void(std::string_view effect)> observer) {
+        settingsEffectObserver_ = std::move(observer);
+    }
+    // Where the settings are kept.
+    const AppSettingsDocument& settingsDocument() const { return settingsDocument_; }
+
     // Recording.
     void toggleManualRecording();
     void startRecording(const std::string& sourceLabel, bool preferExternalTarget);
@@ -186,7 +225,6 @@ private:
     // Construction steps and handlers whose work belongs to later flows (settings,
     // playground, earlier editions, reinsertion); each is called in its place.
     void loadSettings();
-    void refreshPlaygroundPreview();
     void checkConflictingLegacyApps();
     void startPermissionMonitor();
     void applyShortcutSettings();
@@ -255,6 +293,16 @@ private:
     std::shared_ptr<PermissionWait> pendingPermissionTask_;
     std::string activeTranscriptionSessionID_;
     MainThreadScheduler::Task activeMirkTask_;
+
+    // ---- Settings ----
+    JapaneseInputOptions effectiveInputOptions() const;
+    void settingsEffect(std::string_view effect);
+    PersistedSettings persistedSettings() const;
+    AppSettingsDocument settingsDocument_;
+    bool loadingSettings_ = false;  // the load writes the document once, at its end
+    std::function<void(std::string_view)> settingsEffectObserver_;
+    JapaneseInputProcessor processor_;
+    JapaneseEmbeddingReranker reranker_;
 
     // Held strongly here only; every deferred callback holds it weakly.
     std::shared_ptr<AppViewModel*> alive_;

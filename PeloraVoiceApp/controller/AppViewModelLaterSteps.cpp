@@ -5,10 +5,7 @@
 
 namespace pelora {
 
-void AppViewModel::loadSettings() {}
-void AppViewModel::refreshPlaygroundPreview() {}
 void AppViewModel::checkConflictingLegacyApps() {}
-void AppViewModel::applyShortcutSettings() {}
 void AppViewModel::performReinsertLastTranscription(bool /*fromMainWindowButton*/) {}
 void AppViewModel::reinsertShortcutTriggered() {}
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PeloraVoiceApp/system/PTTShortcutKey.h"
+
 #include <functional>
 
 namespace pelora {
@@ -13,6 +15,9 @@ public:
                              std::function<void()> onStopRecording) = 0;
     virtual void resetState() = 0;
     virtual bool isPressed() const = 0;
+    // Watches `shortcut` (or nothing when not `enabled`); true when the change dropped a key
+    // press or a hands-free lock that was in progress.
+    virtual bool updateConfiguration(PTTShortcutKey shortcut, bool doubleTapToggleEnabled, bool enabled) = 0;
 };
 
 }  // namespace pelora

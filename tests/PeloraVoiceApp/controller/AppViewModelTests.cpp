@@ -127,8 +127,7 @@ TEST_F(ControllerFixture, FreshControllerHoldsTheInitialValues) {
               "えーと、本日のミーティングでは、新しい日本音声入力ツールの設定について説明します。まる。かいぎょう。"
               "あのー、エンベディングジェマとコアエムエルを使って、三百二十ミリ秒の超低遅延を実現しました。てん。"
               "よろしくおねがいします。まる。");
-    EXPECT_EQ(vm.playgroundOutput(), "");
-    EXPECT_TRUE(vm.playgroundAppliedRules().empty());
+    EXPECT_FALSE(vm.playgroundOutput().empty()) << "the construction computes the preview";
     EXPECT_EQ(vm.currentResult(), std::nullopt);
     EXPECT_EQ(vm.currentSourceName(), "未選択");
     EXPECT_TRUE(vm.history().empty());
@@ -201,6 +200,9 @@ TEST_F(ControllerFixture, ConstructionRunsItsStepsInOrder) {
                        "recorder.setLevelHandler",
                        "pushToTalk.setHandlers",
                        "reinsert.setTriggerHandler",
+                       "pushToTalk.updateConfiguration",  // the shortcut settings applied
+                       "reinsert.setPreset",
+                       "reinsert.start",
                    }));
     EXPECT_EQ(scheduler.pendingTimerCount(), monitorTimers);
     // The microphone question is put once the main loop runs.

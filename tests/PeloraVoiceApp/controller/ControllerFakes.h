@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -18,6 +20,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pelora::controller_testing {
@@ -71,6 +74,19 @@ struct FakePushToTalk : PushToTalkWatcher, Logged {
     }
     void resetState() override { ++resets; }
     bool isPressed() const override { return pressed; }
+
+    struct Configuration {
+        PTTShortcutKey shortcut;
+        bool doubleTapToggleEnabled;
+        bool enabled;
+    };
+    std::vector<Configuration> configurations;
+    bool dropOnNextConfiguration = false;  // the next change drops a press or lock in progress
+    bool updateConfiguration(PTTShortcutKey shortcut, bool doubleTap, bool enabled) override {
+        note("pushToTalk.updateConfiguration");
+        configurations.push_back({shortcut, doubleTap, enabled});
+        return std::exchange(dropOnNextConfiguration, false);
+    }
 
     void press(bool handsFree = false) {
         pressed = !handsFree;
@@ -155,9 +171,22 @@ struct FakeTranscription : DictationTranscription {
 
 struct FakeKeyStore : APIKeyStore, Logged {
     std::optional<std::string> key;
+    bool refuseWrites = false;
     std::optional<std::string> loadAPIKey() override {
         note("keyStore.loadAPIKey");
         return key;
+    }
+    bool saveAPIKey(std::string_view value) override {
+        note("keyStore.saveAPIKey");
+        if (refuseWrites) return false;
+        key = std::string(value);
+        return true;
+    }
+    bool deleteAPIKey() override {
+        note("keyStore.deleteAPIKey");
+        if (refuseWrites) return false;
+        key.reset();
+        return true;
     }
 };
 
@@ -185,9 +214,25 @@ struct FakePaster : DictationPaster {
 
 struct FakeReinsertShortcut : ReinsertShortcutWatcher, Logged {
     std::function<void()> onTrigger;
+    ReinsertShortcutPreset preset = ReinsertShortcutPreset::optionShiftV;
+    bool registered = false;
+    int starts = 0;
     void setTriggerHandler(std::function<void()> handler) override {
         note(handler ? "reinsert.setTriggerHandler" : "reinsert.clearTriggerHandler");
         onTrigger = std::move(handler);
+    }
+    void setPreset(ReinsertShortcutPreset value) override {
+        note("reinsert.setPreset");
+        preset = value;
+    }
+    void start() override {
+        note("reinsert.start");
+        registered = true;
+        ++starts;
+    }
+    void stop() override {
+        note("reinsert.stop");
+        registered = false;
     }
 };
 
@@ -296,9 +341,38 @@ struct ManualWorkers {
     }
 };
 
+// $XDG_CONFIG_HOME in a fresh temporary folder while it lives, so that the settings
+// document of a test never touches the user's.
+class PrivateConfigHome {
+public:
+    PrivateConfigHome() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "pelora-config-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+        if (const char* previous = std::getenv("XDG_CONFIG_HOME")) previous_ = previous;
+        ::setenv("XDG_CONFIG_HOME", path_.c_str(), 1);
+    }
+    ~PrivateConfigHome() {
+        if (previous_)
+            ::setenv("XDG_CONFIG_HOME", previous_->c_str(), 1);
+        else
+            ::unsetenv("XDG_CONFIG_HOME");
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    PrivateConfigHome(const PrivateConfigHome&) = delete;
+    PrivateConfigHome& operator=(const PrivateConfigHome&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+    std::optional<std::string> previous_;
+};
+
 // The controller over fakes, a manual clock and workers the test runs.
 class ControllerFixture : public ::testing::Test {
 protected:
+    PrivateConfigHome configHome;
     std::vector<std::string> log;
     ManualMainThreadScheduler scheduler;
     FakeWallClock wallClock;
@@ -315,6 +389,8 @@ protected:
     FakeLastExternalApp lastExternalApp;
     std::shared_ptr<FakeEngine> engine = std::make_shared<FakeEngine>();
     ManualWorkers workers;
+    // When set, the controller keeps its API key here instead of in the fake.
+    APIKeyStore* realKeyStore = nullptr;
     std::unique_ptr<AppViewModel> model;
     // Timers a controller keeps for its whole life: the permission monitor.
     static constexpr std::size_t monitorTimers = 1;
@@ -328,7 +404,7 @@ protected:
         model = std::make_unique<AppViewModel>(AppViewModelCollaborators{
             .scheduler = scheduler,
             .wallClock = wallClock,
-            .keyStore = keyStore,
+            .keyStore = realKeyStore ? *realKeyStore : keyStore,
             .recorder = recorder,
             .pushToTalk = pushToTalk,
             .overlay = overlay,
