@@ -1,5 +1,6 @@
 #include "PeloraVoiceApp/controller/AppViewModel.h"
 
+#include "PeloraVoiceApp/controller/DesktopDictationCollaborators.h"
 #include "PeloraVoiceApp/controller/RandomUUID.h"
 #include "engine/japanese/JapaneseEmbeddingReranker.h"
 
@@ -19,7 +20,19 @@ constexpr std::string_view playgroundSample =
 using P = AppViewModelProperty;
 
 AppViewModel::AppViewModel(AppViewModelCollaborators collaborators)
-    : c_(std::move(collaborators)),
+    : AppViewModel(Setup{std::move(collaborators), nullptr}) {}
+
+AppViewModel::AppViewModel() : AppViewModel(desktopSetup()) {}
+
+AppViewModel::Setup AppViewModel::desktopSetup() {
+    auto owner = std::make_unique<DesktopDictationCollaborators>();
+    AppViewModelCollaborators collaborators = owner->collaborators();
+    return Setup{std::move(collaborators), std::move(owner)};
+}
+
+AppViewModel::AppViewModel(Setup setup)
+    : owner_(std::move(setup.owner)),
+      c_(std::move(setup.collaborators)),
       customVocabulary_(JapaneseEmbeddingReranker::defaultVocabulary()),
       playgroundInput_(playgroundSample),
       activeTranscriptionSessionID_(makeRandomUUID()),

@@ -36,6 +36,9 @@ namespace pelora {
 // callbacks from other threads and timers hop onto it and do nothing once it is gone.
 class AppViewModel {
 public:
+    // Over the desktop's own collaborators (the sound server, the X11 keys, the overlay, the
+    // shared tracker and orchestrator, the engine, the Qt main loop). Needs a QApplication.
+    AppViewModel();
     explicit AppViewModel(AppViewModelCollaborators collaborators);
     // Stops the duration timer and any permission wait, and detaches every handler it installed.
     ~AppViewModel();
@@ -192,6 +195,13 @@ public:
         "マイク音声を取得できません。サウンドサーバーと入力デバイスを確認するか、「マイク権限をリセットして再許可」を押してください。";
 
 private:
+    struct Setup {
+        AppViewModelCollaborators collaborators;
+        std::unique_ptr<AppViewModelCollaboratorOwner> owner;
+    };
+    explicit AppViewModel(Setup setup);
+    static Setup desktopSetup();
+
     // A permission wait in flight; a stop or a newer start marks it cancelled.
     struct PermissionWait {
         bool cancelled = false;
@@ -235,6 +245,8 @@ private:
     std::optional<std::string> targetLabel() const;
     Liveness liveness() const { return alive_; }
 
+    // First, so that what the collaborators are made of goes last.
+    std::unique_ptr<AppViewModelCollaboratorOwner> owner_;
     AppViewModelCollaborators c_;
     std::vector<AppViewModelListener*> listeners_;
 

@@ -46,4 +46,11 @@ struct AppViewModelCollaborators {
     bool onDeviceLanguageModelAvailable = false;
 };
 
+// Keeps alive what a controller's collaborators are made of, when the controller made
+// them itself.
+class AppViewModelCollaboratorOwner {
+public:
+    virtual ~AppViewModelCollaboratorOwner() = default;
+};
+
 }  // namespace pelora

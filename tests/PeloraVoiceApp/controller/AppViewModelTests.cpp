@@ -1,5 +1,12 @@
 #include "tests/PeloraVoiceApp/controller/ControllerFakes.h"
 
+#include "PeloraVoiceApp/controller/MirkAPIKeyStore.h"
+#include "engine/japanese/MirkInputSecretStore.h"
+#include "platform/secrets/SecretStore.h"
+#include "tests/support/RerunTest.h"
+#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -141,6 +148,41 @@ TEST_F(ControllerFixture, APIKeyIsConfiguredOnlyWhenNonEmpty) {
     for (const auto& [key, configured] : rows) {
         keyStore.key = key;
         EXPECT_EQ(make().isMirkAPIKeyConfigured(), configured) << key.value_or("<none>");
+    }
+}
+
+TEST_F(ControllerFixture, KeyStateComesFromTheUsersKeyFileAndTheEnvironment) {
+    // A fresh process with no session bus: the key lives in the user's private file.
+    pelora::testing::TempDir home;
+    if (pelora::testing::rerunCurrentTestIn(
+            {}, {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home / "no-bus").string()},
+                 {"XDG_CONFIG_HOME", (home / "config").string()}}))
+        return;
+    MirkAPIKeyStore store;
+    realKeyStore = &store;
+    const auto file = secrets::fileSecretStore(secrets::userConfigHome() / "PeloraVoice2");
+    struct Case {
+        std::optional<std::string> stored;
+        std::optional<std::string> variable;
+        bool configured;
+    };
+    const Case cases[] = {
+        {std::nullopt, std::nullopt, false},
+        {std::string(" \n"), std::nullopt, false},  // a blank stored key is none
+        {std::string("sk-stored\n"), std::nullopt, true},
+        {std::nullopt, std::string("sk-environment"), true},
+        {std::nullopt, std::string("  "), false},
+        {std::string("sk-stored"), std::string(""), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored.value_or("<none>") + " / " + c.variable.value_or("<unset>"));
+        if (c.stored)
+            ASSERT_EQ(file->write(MirkInputSecretStore::service, MirkInputSecretStore::account, "key", *c.stored),
+                      secrets::Outcome::done);
+        else
+            file->remove(MirkInputSecretStore::service, MirkInputSecretStore::account);
+        pelora::testing::ScopedEnvironment variable(std::string(MirkInputSecretStore::environmentVariable), c.variable);
+        EXPECT_EQ(make().isMirkAPIKeyConfigured(), c.configured);
     }
 }
 
@@ -541,7 +583,7 @@ TEST_F(ControllerFixture, PermissionWaitStartsTheRecordingOnlyWhenGrantedAndStil
     };
     for (bool sound : {true, false}) {
         for (const Row& row : rows) {
-            SCOPED_TRACE(testing::Message() << "status " << static_cast<int>(row.status) << " gesture "
+            SCOPED_TRACE(::testing::Message() << "status " << static_cast<int>(row.status) << " gesture "
                                             << static_cast<int>(row.gesture) << " granted " << row.granted);
             recorder.status = row.status;
             recorder.starts = 0;
