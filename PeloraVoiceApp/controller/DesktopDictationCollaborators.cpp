@@ -180,7 +180,10 @@ struct DesktopDictationCollaborators::Parts {
     std::shared_ptr<DictationEngine> engine = std::make_shared<PeloraDictationEngine>();
 };
 
-DesktopDictationCollaborators::DesktopDictationCollaborators() : parts_(std::make_unique<Parts>()) {}
+DesktopDictationCollaborators::DesktopDictationCollaborators(std::shared_ptr<DictationEngine> engine)
+    : parts_(std::make_unique<Parts>()) {
+    if (engine) parts_->engine = std::move(engine);
+}
 
 DesktopDictationCollaborators::~DesktopDictationCollaborators() = default;
 

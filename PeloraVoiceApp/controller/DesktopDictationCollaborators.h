@@ -12,7 +12,8 @@ namespace pelora {
 // Needs a QApplication; made and destroyed on the main thread.
 class DesktopDictationCollaborators final : public AppViewModelCollaboratorOwner {
 public:
-    DesktopDictationCollaborators();
+    // `engine` none: the engine itself (PeloraDictationEngine).
+    explicit DesktopDictationCollaborators(std::shared_ptr<DictationEngine> engine = nullptr);
     ~DesktopDictationCollaborators() override;
     DesktopDictationCollaborators(const DesktopDictationCollaborators&) = delete;
     DesktopDictationCollaborators& operator=(const DesktopDictationCollaborators&) = delete;
