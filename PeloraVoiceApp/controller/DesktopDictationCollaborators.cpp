@@ -51,6 +51,9 @@ public:
     }
     void resetState() override { key_.resetState(); }
     bool isPressed() const override { return key_.isPressed(); }
+    bool updateConfiguration(PTTShortcutKey shortcut, bool doubleTapToggleEnabled, bool enabled) override {
+        return key_.updateConfiguration(shortcut, doubleTapToggleEnabled, enabled);
+    }
 
 private:
     PushToTalkKey& key_;
@@ -60,6 +63,9 @@ class ReinsertAdapter final : public ReinsertShortcutWatcher {
 public:
     explicit ReinsertAdapter(ReinsertShortcutMonitor& monitor) : monitor_(monitor) {}
     void setTriggerHandler(std::function<void()> onTrigger) override { monitor_.onTrigger = std::move(onTrigger); }
+    void setPreset(ReinsertShortcutPreset preset) override { monitor_.setPreset(preset); }
+    void start() override { monitor_.start(); }
+    void stop() override { monitor_.stop(); }
 
 private:
     ReinsertShortcutMonitor& monitor_;

@@ -392,8 +392,6 @@ protected:
     // When set, the controller keeps its API key here instead of in the fake.
     APIKeyStore* realKeyStore = nullptr;
     std::unique_ptr<AppViewModel> model;
-    // The key store the next controller reads, when not the fake.
-    APIKeyStore* realKeyStore = nullptr;
     // Timers a controller keeps for its whole life: the permission monitor.
     static constexpr std::size_t monitorTimers = 1;
 
