@@ -7,34 +7,60 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <string_view>
 
 namespace pelora {
 
 namespace {
 
 // The desktop-file id of a desktop file's path: its name without ".desktop".
-std::string desktopId(const std::string& path) {
-    std::string name = std::filesystem::path(path).filename().string();
+std::string_view desktopId(std::string_view path) {
+    std::string_view name = path.substr(path.rfind('/') + 1);  // npos + 1 == 0: the whole path
     constexpr std::string_view suffix = ".desktop";
-    if (name.size() > suffix.size() && name.ends_with(suffix)) name.resize(name.size() - suffix.size());
+    if (name.size() > suffix.size() && name.ends_with(suffix)) name.remove_suffix(suffix.size());
     return name;
 }
 
-std::optional<LegacyPeloraAppInfo> legacyEdition(const processes::ProcessInfo& process, const LegacyPeloraApps::Scope& scope) {
-    if (process.pid == scope.ownPid) return std::nullopt;
-    const std::string id = process.launchedDesktopFile.empty() ? std::string() : desktopId(process.launchedDesktopFile);
-    if (id == AppIdentity::bundleIdentifier) return std::nullopt;  // another copy of this edition
-    const bool byId = id == LegacyPeloraApps::legacyDesktopId;
-    const bool byExecutable = !process.executable.empty() &&
-                              std::filesystem::path(process.executable).filename() == LegacyPeloraApps::legacyExecutableName;
-    if (!byId && !byExecutable) return std::nullopt;
+std::string_view fileName(std::string_view path) { return path.substr(path.rfind('/') + 1); }
+
+// Judged from what identifies a process cheaply (its environment and executable link):
+// most of a session's processes are left before anything else of theirs is read.
+bool isLegacyEdition(const processes::ProcessInfo& process, const LegacyPeloraApps::Scope& scope) {
+    if (process.pid == scope.ownPid) return false;
+    const std::string_view id = desktopId(process.launchedDesktopFile);
+    if (id == AppIdentity::bundleIdentifier) return false;  // another copy of this edition
+    return id == LegacyPeloraApps::legacyDesktopId ||
+           (!process.executable.empty() && fileName(process.executable) == LegacyPeloraApps::legacyExecutableName);
+}
+
+LegacyPeloraAppInfo describe(const processes::ProcessInfo& process) {
     LegacyPeloraAppInfo info;
     info.pid = process.pid;
     info.appName = process.comm.empty() ? LegacyPeloraApps::unnamedAppName : process.comm;
-    if (!id.empty()) info.bundleIdentifier = id;
+    if (const auto id = desktopId(process.launchedDesktopFile); !id.empty()) info.bundleIdentifier = std::string(id);
     if (!process.executable.empty()) info.bundlePath = process.executable;
     return info;
+}
+
+std::vector<processes::ProcessInfo> legacyProcesses(const processes::ProcessTable& table,
+                                                    const LegacyPeloraApps::Scope& scope) {
+    return table.sessionProcesses(scope.ownUid, scope.display,
+                                  [&scope](const processes::ProcessInfo& p) { return isLegacyEdition(p, scope); });
+}
+
+// Detection runs with every permission check: one table per /proc root for the life of
+// the process, so that each scan reads the environment only of processes new to it.
+processes::ProcessTable& rememberingTable(const std::filesystem::path& root) {
+    static std::mutex mutex;
+    static std::map<std::filesystem::path, std::unique_ptr<processes::ProcessTable>> tables;
+    std::lock_guard lock(mutex);
+    auto& table = tables[root];
+    if (!table) table = std::make_unique<processes::ProcessTable>(root);
+    return *table;
 }
 
 }  // namespace
@@ -46,18 +72,16 @@ LegacyPeloraApps::Scope LegacyPeloraApps::Scope::current() {
 
 std::vector<LegacyPeloraAppInfo> LegacyPeloraApps::detect(const Scope& scope) {
     std::vector<LegacyPeloraAppInfo> found;
-    processes::ProcessTable table(scope.procRoot);
-    for (const auto& process : table.sessionProcesses(scope.ownUid, scope.display)) {
-        if (auto info = legacyEdition(process, scope)) found.push_back(std::move(*info));
-    }
+    const processes::ProcessTable& table = rememberingTable(scope.procRoot);
+    for (const auto& process : legacyProcesses(table, scope)) found.push_back(describe(process));
     return found;
 }
 
 int LegacyPeloraApps::terminate(const Scope& scope, std::chrono::milliseconds wait) {
+    // Read afresh: what is signalled is judged on what each process says now.
     processes::ProcessTable table(scope.procRoot);
     std::vector<processes::PinnedProcess> asked;
-    for (const auto& process : table.sessionProcesses(scope.ownUid, scope.display)) {
-        if (!legacyEdition(process, scope)) continue;
+    for (const auto& process : legacyProcesses(table, scope)) {
         auto pinned = processes::PinnedProcess::pin(process.pid);
         if (!pinned) continue;  // gone already
         // Pinned now; make sure the PID still names the process that was found.

@@ -6,41 +6,45 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace pelora::processes {
 
 namespace {
 
-// Reads a small /proc file whole; none when it cannot be opened.
-std::optional<std::string> slurp(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Reads a small /proc file (relative to the root's descriptor) into `buffer`, which grows
+// as needed and is reused from one file to the next; none when it cannot be read.
+std::optional<std::string_view> slurp(int rootFd, const char* path, std::vector<char>& buffer) {
+    const int fd = ::openat(rootFd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return std::nullopt;
-    std::string text;
-    char chunk[4096];
+    if (buffer.size() < 16384) buffer.resize(16384);
+    std::size_t used = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (used == buffer.size()) buffer.resize(buffer.size() * 2);
+        const ssize_t n = ::read(fd, buffer.data() + used, buffer.size() - used);
         if (n < 0) {
             ::close(fd);
             return std::nullopt;
         }
         if (n == 0) break;
-        text.append(chunk, static_cast<std::size_t>(n));
+        used += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    return text;
+    return std::string_view(buffer.data(), used);
 }
 
-std::string environmentValue(std::string_view environ, std::string_view name) {
+std::string_view environmentValue(std::string_view environ, std::string_view name) {
     std::size_t at = 0;
     while (at < environ.size()) {
         std::size_t end = environ.find('\0', at);
         if (end == std::string_view::npos) end = environ.size();
         const auto entry = environ.substr(at, end - at);
-        if (entry.size() > name.size() && entry.substr(0, name.size()) == name && entry[name.size()] == '=')
-            return std::string(entry.substr(name.size() + 1));
+        if (entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 && entry[name.size()] == '=')
+            return entry.substr(name.size() + 1);
         at = end + 1;
     }
     return {};
@@ -72,55 +76,118 @@ std::uint64_t startTime(std::string_view stat) {
     return value;
 }
 
+// One pass over the table: the root's descriptor and buffers reused for every entry.
+class Reader {
+public:
+    using Memory = std::unordered_map<int, ProcessTable::Remembered>;
+
+    explicit Reader(int rootFd) : rootFd_(rootFd) {}
+
+    // The cheap reads: the /proc entry's inode, the executable link and, unless an earlier
+    // scan already read it for this very process and program, the environment (unreadable
+    // for other users' processes, empty for kernel threads). None when the process left,
+    // is unreadable or has another DISPLAY.
+    // `entryInode` is what the directory listing gave for /proc/PID (procfs lists the
+    // inode it made for the entry, so no further call is needed).
+    std::optional<ProcessInfo> identify(int pid, std::uint64_t entryInode, const std::optional<std::string>& display,
+                                        const Memory* before, Memory* after) {
+        const ProcessTable::Remembered* known = nullptr;
+        if (before) {
+            const auto it = before->find(pid);
+            if (it != before->end() && it->second.entryInode == entryInode) known = &it->second;
+        }
+        // Another user's process or a kernel thread stays one for its whole life.
+        if (known && (!known->environmentReadable || (known->executable.empty() && known->display.empty()))) {
+            if (after) after->emplace(pid, *known);
+            return std::nullopt;
+        }
+        ProcessInfo info;
+        info.pid = pid;
+        char target[4096];
+        const ssize_t n = ::readlinkat(rootFd_, path(pid, "exe"), target, sizeof target - 1);
+        if (n > 0) info.executable.assign(target, static_cast<std::size_t>(n));
+        ProcessTable::Remembered read;
+        if (known && known->executable == info.executable) {
+            read = *known;
+        } else {
+            read.entryInode = entryInode;
+            read.executable = info.executable;
+            if (const auto environ = slurp(rootFd_, path(pid, "environ"), buffer_)) {
+                read.environmentReadable = true;
+                read.display = environmentValue(*environ, "DISPLAY");
+                read.launchedDesktopFile = environmentValue(*environ, "GIO_LAUNCHED_DESKTOP_FILE");
+            }
+        }
+        if (after) after->emplace(pid, read);
+        if (!read.environmentReadable) return std::nullopt;
+        if (display && read.display != *display) return std::nullopt;
+        info.display = std::move(read.display);
+        info.launchedDesktopFile = std::move(read.launchedDesktopFile);
+        return info;
+    }
+
+    // The rest, for a process that passed: owner, short name, start time.
+    bool complete(ProcessInfo& info, const std::optional<unsigned>& uid) {
+        const auto status = slurp(rootFd_, path(info.pid, "status"), buffer_);
+        if (!status) return false;
+        const auto owner = realUid(*status);
+        if (!owner || (uid && *owner != *uid)) return false;
+        info.uid = *owner;
+        const auto comm = slurp(rootFd_, path(info.pid, "comm"), buffer_);
+        if (!comm) return false;  // vanished meanwhile
+        info.comm = *comm;
+        if (!info.comm.empty() && info.comm.back() == '\n') info.comm.pop_back();
+        if (const auto stat = slurp(rootFd_, path(info.pid, "stat"), buffer_)) info.startTime = startTime(*stat);
+        return true;
+    }
+
+private:
+    const char* path(int pid, const char* name) {
+        std::snprintf(path_, sizeof path_, "%d/%s", pid, name);
+        return path_;
+    }
+    int rootFd_;
+    char path_[64];
+    std::vector<char> buffer_;
+};
+
 }  // namespace
 
 ProcessTable::ProcessTable(std::filesystem::path root) : root_(std::move(root)) {}
 
-std::optional<ProcessInfo> ProcessTable::read(int pid, const std::optional<unsigned>& uid,
-                                              const std::optional<std::string>& display) const {
-    const std::string base = root_.string() + "/" + std::to_string(pid) + "/";
-    ProcessInfo info;
-    info.pid = pid;
-    // The environment first: it is unreadable for other users' processes, and DISPLAY
-    // leaves out most of the rest cheaply.
-    const auto environ = slurp(base + "environ");
-    if (!environ) return std::nullopt;
-    info.display = environmentValue(*environ, "DISPLAY");
-    if (display && info.display != *display) return std::nullopt;
-    const auto status = slurp(base + "status");
-    if (!status) return std::nullopt;
-    const auto owner = realUid(*status);
-    if (!owner || (uid && *owner != *uid)) return std::nullopt;
-    info.uid = *owner;
-    info.launchedDesktopFile = environmentValue(*environ, "GIO_LAUNCHED_DESKTOP_FILE");
-    if (auto comm = slurp(base + "comm")) {
-        info.comm = std::move(*comm);
-        if (!info.comm.empty() && info.comm.back() == '\n') info.comm.pop_back();
-    } else {
-        return std::nullopt;  // vanished meanwhile
-    }
-    char target[4096];
-    const ssize_t n = ::readlink((base + "exe").c_str(), target, sizeof target - 1);
-    if (n > 0) info.executable.assign(target, static_cast<std::size_t>(n));
-    if (auto stat = slurp(base + "stat")) info.startTime = startTime(*stat);
-    return info;
-}
-
-std::vector<ProcessInfo> ProcessTable::sessionProcesses(unsigned uid, const std::string& display) const {
+std::vector<ProcessInfo> ProcessTable::sessionProcesses(unsigned uid, const std::string& display,
+                                                        const Candidate& candidate) const {
     std::vector<ProcessInfo> found;
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(root_.c_str()), &::closedir);
     if (!dir) return found;
+    Reader reader(::dirfd(dir.get()));
+    const std::optional<std::string> wantedDisplay = display;
+    const std::optional<unsigned> wantedUid = uid;
+    std::lock_guard lock(mutex_);
+    Reader::Memory before = std::move(remembered_);
+    remembered_.clear();  // what this scan sees, and nothing that has gone
     while (const dirent* entry = ::readdir(dir.get())) {
-        int pid = 0;
         const char* name = entry->d_name;
+        if (name[0] < '1' || name[0] > '9') continue;  // ".", "self", "sys", ...
+        int pid = 0;
         const auto [end, error] = std::from_chars(name, name + std::strlen(name), pid);
         if (error != std::errc() || *end != '\0' || pid <= 0) continue;
-        if (auto info = read(pid, uid, display)) found.push_back(std::move(*info));
+        auto info = reader.identify(pid, entry->d_ino, wantedDisplay, &before, &remembered_);
+        if (!info || (candidate && !candidate(*info))) continue;
+        if (reader.complete(*info, wantedUid)) found.push_back(std::move(*info));
     }
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
     return found;
 }
 
-std::optional<ProcessInfo> ProcessTable::process(int pid) const { return read(pid, std::nullopt, std::nullopt); }
+std::optional<ProcessInfo> ProcessTable::process(int pid) const {
+    const int rootFd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0) return std::nullopt;
+    Reader reader(rootFd);
+    auto info = reader.identify(pid, 0, std::nullopt, nullptr, nullptr);
+    if (info && !reader.complete(*info, std::nullopt)) info.reset();
+    ::close(rootFd);
+    return info;
+}
 
 }  // namespace pelora::processes
