@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <filesystem>
 #include <sstream>
 
@@ -249,16 +251,23 @@ TEST_F(PulseAudioServiceTest, NoHandlerRunsAfterTheCaptureIsDestroyed) {
     EXPECT_EQ(callsAfter, 0);
 }
 
-// A cue's pitch from the zero crossings of what the speakers' monitor heard.
+// A cue's pitch from the zero crossings of what the speakers' monitor heard: the median
+// distance between upward crossings, so that a gap in the playback (a busy machine can
+// starve the stream for a moment) does not count.
 double dominantFrequency(const std::vector<float>& samples, int rate) {
-    std::size_t first = samples.size(), last = 0;
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        if (std::fabs(samples[i]) > 0.05f) first = std::min(first, i), last = i;
+    std::vector<std::size_t> periods;
+    std::optional<std::size_t> lastUp;
+    float peak = 0;  // since the last upward crossing
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        peak = std::max(peak, std::fabs(samples[i]));
+        if (!(samples[i - 1] < 0 && samples[i] >= 0)) continue;
+        if (lastUp && peak > 0.05f) periods.push_back(i - *lastUp);
+        lastUp = i;
+        peak = 0;
     }
-    if (first >= last) return 0;
-    int crossings = 0;
-    for (std::size_t i = first + 1; i <= last; ++i) crossings += (samples[i - 1] < 0) != (samples[i] < 0);
-    return crossings / 2.0 / (double(last - first) / rate);
+    if (periods.size() < 5) return 0;
+    std::sort(periods.begin(), periods.end());
+    return double(rate) / double(periods[periods.size() / 2]);
 }
 
 // Raw float samples: a recorder stopped by a signal leaves no finished file header.

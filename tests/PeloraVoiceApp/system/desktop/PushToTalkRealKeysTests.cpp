@@ -1,17 +1,15 @@
 #include "PeloraVoiceApp/QtMainThreadScheduler.h"
 #include "PeloraVoiceApp/system/PushToTalkKey.h"
+#include "tests/PeloraVoiceApp/system/desktop/MainLoop.h"
 #include "platform/keymonitor/X11KeyMonitor.h"
 
 #include <gtest/gtest.h>
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,26 +20,9 @@ using pelora::PushToTalkKey;
 
 namespace {
 
-QCoreApplication& application() {
-    static int argc = 1;
-    static char name[] = "push-to-talk-real-keys";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
-// Spins the main loop until `done` or the limit.
-bool spinUntil(const std::function<bool()>& done, int limitMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < limitMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return done();
-}
-
-void spinFor(int ms) { spinUntil([] { return false; }, ms); }
+using main_loop::application;
+using main_loop::spinFor;
+using main_loop::spinUntil;
 
 class RealKeys : public ::testing::Test {
 protected:
@@ -98,6 +79,62 @@ TEST_F(RealKeys, ReleasingTheKeyWhileItsSiblingIsHeldStops) {
     spinFor(200);
     EXPECT_EQ(log, (std::vector<std::string>{"start", "stop"}));
     EXPECT_FALSE(watcher_.isPressed());
+}
+
+// Another X client that grabs the keyboard (as an open menu does) or takes the focus.
+class OtherClient {
+public:
+    OtherClient() : display_(XOpenDisplay(nullptr)) {
+        window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 20, 20, 160, 80, 0, 0, 0);
+        XMapRaised(display_, window_);
+        XSync(display_, False);
+        for (int i = 0; i < 200; ++i) {  // until it is viewable
+            XWindowAttributes attributes;
+            XGetWindowAttributes(display_, window_, &attributes);
+            if (attributes.map_state == IsViewable) break;
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    ~OtherClient() { XCloseDisplay(display_); }
+    bool grabKeyboard() {
+        const bool grabbed =
+            XGrabKeyboard(display_, window_, False, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess;
+        XSync(display_, False);
+        return grabbed;
+    }
+    void takeFocus() {
+        XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+        XSync(display_, False);
+    }
+
+private:
+    Display* display_;
+    Window window_;
+};
+
+TEST_F(RealKeys, TheReleaseEndsTheRecordingWhateverHappensWhileTheKeyIsHeld) {
+    struct Case {
+        const char* name;
+        std::function<void(OtherClient&)> whileHeld;
+    };
+    const Case cases[] = {
+        {"another client grabs the keyboard", [](OtherClient& other) { ASSERT_TRUE(other.grabKeyboard()); }},
+        {"the focus moves to another window", [](OtherClient& other) { other.takeFocus(); }},
+    };
+    watcher_.updateConfiguration(PTTShortcutKey::rightOption, true, true);
+    for (const auto& c : cases) {
+        spinFor(400);  // apart from the last case: no double tap
+        log.clear();
+        OtherClient other;
+        key(XK_Alt_R, true);
+        ASSERT_TRUE(spinUntil([&] { return log.size() == 1; })) << c.name;
+        c.whileHeld(other);
+        spinFor(300);
+        key(XK_Alt_R, false);
+        EXPECT_TRUE(spinUntil([&] { return log.size() >= 2; })) << c.name;
+        EXPECT_EQ(log, (std::vector<std::string>{"start", "stop"})) << c.name;
+        EXPECT_FALSE(watcher_.isPressed()) << c.name;
+    }
 }
 
 TEST_F(RealKeys, ADoubleTapWhileTheMainThreadIsBusyStillLocks) {
