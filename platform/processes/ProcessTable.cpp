@@ -107,6 +107,7 @@ public:
         const ssize_t n = ::readlinkat(rootFd_, path(pid, "exe"), target, sizeof target - 1);
         if (n > 0) info.executable.assign(target, static_cast<std::size_t>(n));
         ProcessTable::Remembered read;
+        bool lasting = true;
         if (known && known->executable == info.executable) {
             read = *known;
         } else {
@@ -116,9 +117,12 @@ public:
                 read.environmentReadable = true;
                 read.display = environmentValue(*environ, "DISPLAY");
                 read.launchedDesktopFile = environmentValue(*environ, "GIO_LAUNCHED_DESKTOP_FILE");
+                // A program that is being started shows its new executable before its
+                // environment: an empty one is read again next time (kernel threads aside).
+                lasting = !environ->empty() || info.executable.empty();
             }
         }
-        if (after) after->emplace(pid, read);
+        if (after && lasting) after->emplace(pid, read);
         if (!read.environmentReadable) return std::nullopt;
         if (display && read.display != *display) return std::nullopt;
         info.display = std::move(read.display);

@@ -101,6 +101,11 @@ TEST(ProcessTable, ALaterScanSeesWhatChangedSinceTheEarlierOne) {
              lay(root, {23, "/usr/bin/python3", "DISPLAY=:5|GIO_LAUNCHED_DESKTOP_FILE=/a/old.desktop"});
          },
          {"20 /opt/PeloraVoice  prog", "23 /usr/bin/python3 /a/old.desktop prog"}},
+        {"a program that was being started when first seen has its environment now",
+         [](const fs::path& root) {
+             writeFile(root / "24" / "environ", std::string("DISPLAY=:5\0GIO_LAUNCHED_DESKTOP_FILE=/a/old.desktop\0", 52));
+         },
+         {"20 /opt/PeloraVoice  prog", "24 /usr/bin/python3 /a/old.desktop prog"}},
         {"the earlier edition ended", [](const fs::path& root) { fs::remove_all(root / "20"); }, {}},
         {"its PID was reused in another display",
          [](const fs::path& root) { lay(root, {20, "/opt/PeloraVoice", "DISPLAY=:6"}); }, {}},
@@ -108,7 +113,8 @@ TEST(ProcessTable, ALaterScanSeesWhatChangedSinceTheEarlierOne) {
     for (const auto& c : cases) {
         TempDir proc;
         for (const auto& e : {Entry{20, "/opt/PeloraVoice", "DISPLAY=:5"}, Entry{21, "/bin/sh", "DISPLAY=:5"},
-                              Entry{22, "/usr/bin/gio", "DISPLAY=:5"}, Entry{23, "/usr/bin/python3", "DISPLAY=:5"}})
+                              Entry{22, "/usr/bin/gio", "DISPLAY=:5"}, Entry{23, "/usr/bin/python3", "DISPLAY=:5"},
+                              Entry{24, "/usr/bin/python3", ""}})  // its new program shows, its environment not yet
             lay(proc.path(), e);
         ProcessTable table(proc.path());
         ASSERT_EQ(summary(table.sessionProcesses(1000, ":5", namedPeloraVoice)),
