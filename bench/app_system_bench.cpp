@@ -3,11 +3,18 @@
 //   tests/support/programs/pelora-desktop-run -- bench/bench_app_system_bench
 // (without DISPLAY or a sound server those cases report an error and are skipped).
 #include "PeloraVoiceApp/system/LegacyPeloraApps.h"
+#include "PeloraVoiceApp/system/MicRecorder.h"
+#include "PeloraVoiceApp/system/SessionPermissionSources.h"
+#include "PeloraVoiceApp/system/SoundFeedback.h"
 #include "PeloraVoiceApp/system/PasterPermissions.h"
 #include "PeloraVoiceApp/system/PushToTalkKey.h"
 #include "platform/audio/PulseAudioService.h"
 #include "platform/keymonitor/X11KeyMonitor.h"
 #include "platform/processes/ProcessTable.h"
+#ifdef PELORA_BENCH_PRIVATE_SOUND_SERVER
+#include "tests/support/PrivateSoundServer.h"
+#include "tests/support/ScopedEnvironment.h"
+#endif
 
 #include <benchmark/benchmark.h>
 
@@ -15,7 +22,12 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <atomic>
+#include <cmath>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <optional>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -151,6 +163,162 @@ void BM_StartToFirstSamples(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_StartToFirstSamples)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+// What the speakers' monitor hears, read by parecord with a short latency: the time the
+// first loud sample of a sound arrived.
+class SpeakerListener {
+public:
+    SpeakerListener() {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        const char* argv[] = {"parecord", "--raw", "--format=float32le", "--channels=1", "--rate=48000",
+                              "--latency-msec=5", "-d", "speaker.monitor", nullptr};
+        if (::posix_spawnp(&pid_, "parecord", &actions, nullptr, const_cast<char* const*>(argv), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        fd_ = fds[0];
+        if (pid_ > 0) reader_ = std::thread([this] { read(); });
+    }
+    ~SpeakerListener() {
+        if (pid_ > 0) ::kill(pid_, SIGTERM);
+        if (reader_.joinable()) reader_.join();
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool running() const { return pid_ > 0; }
+    // Waits until a sound began after `since`; none after 2 s.
+    std::optional<std::chrono::steady_clock::time_point> soundAfter(std::chrono::steady_clock::time_point since) {
+        std::unique_lock lock(mutex_);
+        heard_.wait_for(lock, 2s, [&] { return start_ && *start_ > since; });
+        if (start_ && *start_ > since) return start_;
+        return std::nullopt;
+    }
+
+private:
+    void read() {
+        float block[240];
+        std::optional<std::chrono::steady_clock::time_point> lastLoud;
+        for (;;) {
+            const ssize_t n = ::read(fd_, block, sizeof block);
+            if (n <= 0) break;
+            const auto now = std::chrono::steady_clock::now();
+            bool loud = false;
+            for (ssize_t i = 0; i < n / ssize_t(sizeof(float)); ++i) loud = loud || std::fabs(block[i]) > 0.02f;
+            if (!loud) continue;
+            std::lock_guard lock(mutex_);
+            if (!lastLoud || now - *lastLoud > 150ms) start_ = now;  // a new sound
+            lastLoud = now;
+            heard_.notify_all();
+        }
+    }
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::condition_variable heard_;
+    std::optional<std::chrono::steady_clock::time_point> start_;
+};
+
+// From the cue call to its first sound on the speakers' monitor (parecord's own few
+// milliseconds of latency included).
+void BM_CueCallToSound(benchmark::State& state) {
+    pelora::audio::PulseAudioService audio;
+    for (int i = 0; i < 200 && !audio.sourceState().serverReachable; ++i) std::this_thread::sleep_for(10ms);
+    SpeakerListener listener;
+    if (!audio.sourceState().serverReachable || !listener.running()) {
+        state.SkipWithError("no sound server");
+        return;
+    }
+    std::this_thread::sleep_for(300ms);  // parecord is running
+    for (auto _ : state) {
+        const auto called = std::chrono::steady_clock::now();
+        audio.playCue(pelora::audio::Cue::tink);
+        const auto heard = listener.soundAfter(called);
+        if (!heard) {
+            state.SkipWithError("the cue was not heard");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(*heard - called).count());
+        std::this_thread::sleep_for(250ms);  // the cue (90 ms) is over
+    }
+}
+BENCHMARK(BM_CueCallToSound)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+#ifdef PELORA_BENCH_PRIVATE_SOUND_SERVER
+// A sound server of the bench's own, asleep (SIGSTOP) while the case runs: nothing that
+// the main thread calls may wait for it, and a recording start gives up after its limit.
+struct SleepingSoundServer {
+    pelora::testing::PrivateSoundServer server;
+    pelora::testing::ScopedEnvironment address{"PULSE_SERVER", server.address()};
+    pelora::audio::PulseAudioService audio;
+    pelora::keymonitor::X11KeyMonitor keys;
+    pelora::PasterPermissions permissions{pelora::sessionPermissionSources(keys, audio)};
+    SleepingSoundServer() {
+        for (int i = 0; i < 300 && !audio.sourceState().hasUsableDefaultSource; ++i) std::this_thread::sleep_for(10ms);
+        server.pause();
+        std::this_thread::sleep_for(100ms);
+    }
+    ~SleepingSoundServer() { server.resume(); }
+};
+
+void BM_StoppedSoundServer_PermissionRead(benchmark::State& state) {
+    SleepingSoundServer session;
+    for (auto _ : state) benchmark::DoNotOptimize(session.permissions.checkPermissionHealth());
+}
+BENCHMARK(BM_StoppedSoundServer_PermissionRead)->Unit(benchmark::kMicrosecond);
+
+void BM_StoppedSoundServer_Cue(benchmark::State& state) {
+    SleepingSoundServer session;
+    pelora::SoundFeedback feedback(session.audio);
+    for (auto _ : state) feedback.playError(true);
+}
+BENCHMARK(BM_StoppedSoundServer_Cue)->Unit(benchmark::kMicrosecond)->Iterations(50);
+
+void BM_StoppedSoundServer_RecorderStartFails(benchmark::State& state) {
+    SleepingSoundServer session;
+    pelora::MicRecorder recorder(session.audio);
+    for (auto _ : state) {
+        try {
+            recorder.start();
+            state.SkipWithError("started against a sleeping server");
+            break;
+        } catch (const std::exception&) {
+        }
+    }
+}
+BENCHMARK(BM_StoppedSoundServer_RecorderStartFails)->Unit(benchmark::kMillisecond)->Iterations(3);
+#endif
+
+// The permission read while the accessibility bus's launcher sleeps (SIGSTOP).
+void BM_StoppedAccessibilityBus_PermissionRead(benchmark::State& state) {
+    FILE* answer = ::popen("gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus "
+                           "--method org.freedesktop.DBus.GetConnectionUnixProcessID org.a11y.Bus 2>/dev/null",
+                           "r");
+    char text[128] = {};
+    if (answer) {
+        if (!std::fgets(text, sizeof text, answer)) text[0] = 0;
+        ::pclose(answer);
+    }
+    const char* number = std::strstr(text, "uint32 ");
+    if (!number) {
+        state.SkipWithError("no accessibility bus");
+        return;
+    }
+    const pid_t launcher = static_cast<pid_t>(std::atol(number + 7));
+    pelora::audio::PulseAudioService audio;
+    pelora::keymonitor::X11KeyMonitor keys;
+    pelora::PasterPermissions permissions(pelora::sessionPermissionSources(keys, audio));
+    std::this_thread::sleep_for(300ms);
+    ::kill(launcher, SIGSTOP);
+    std::this_thread::sleep_for(700ms);  // the worker is now waiting on it
+    for (auto _ : state) benchmark::DoNotOptimize(permissions.checkPermissionHealth());
+    ::kill(launcher, SIGCONT);
+}
+BENCHMARK(BM_StoppedAccessibilityBus_PermissionRead)->Unit(benchmark::kMicrosecond);
 
 void BM_CheckPermissionHealth(benchmark::State& state) {
     pelora::PasterPermissions::Sources sources;

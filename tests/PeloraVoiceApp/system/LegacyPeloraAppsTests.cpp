@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -112,6 +114,30 @@ protected:
         children_.push_back(pid);
         return pid;
     }
+    struct Launch {
+        fs::path executable;
+        std::vector<std::string> arguments;
+        std::string desktopFile;  // GIO_LAUNCHED_DESKTOP_FILE; empty: none
+        std::optional<uid_t> user;
+    };
+    pid_t spawn(const Launch& launch) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (launch.user && (::setgid(*launch.user) != 0 || ::setuid(*launch.user) != 0)) ::_exit(126);
+            std::vector<std::string> environment{"DISPLAY=" + display_};
+            if (!launch.desktopFile.empty()) environment.push_back("GIO_LAUNCHED_DESKTOP_FILE=" + launch.desktopFile);
+            std::vector<char*> argv{const_cast<char*>(launch.executable.filename().c_str())};
+            for (const auto& a : launch.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            std::vector<char*> envp;
+            for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+            envp.push_back(nullptr);
+            ::execve(launch.executable.c_str(), argv.data(), envp.data());
+            ::_exit(127);
+        }
+        children_.push_back(pid);
+        return pid;
+    }
     bool reaped(pid_t pid) {
         int status = 0;
         for (int i = 0; i < 100; ++i) {
@@ -142,6 +168,53 @@ protected:
     std::string display_ = ":pelora-legacy-" + std::to_string(::getpid());
     std::vector<pid_t> children_;
 };
+
+TEST_F(RunningStandIns, EachKindOfProcessIsListedOrLeftOutAsItShould) {
+    // A copy of python3 named PeloraVoice that clears its short name, as a program may.
+    const fs::path unnamed = dir_ / "unnamed" / "PeloraVoice";
+    fs::create_directories(unnamed.parent_path());
+    fs::copy_file("/usr/bin/python3", unnamed);
+    fs::permissions(unnamed, fs::perms::owner_all);
+    // Another user's copy must be reachable by that user.
+    const fs::path shared = fs::temp_directory_path() / ("pelora-legacy-shared-" + std::to_string(::getpid()));
+    fs::create_directories(shared);
+    fs::copy_file("/bin/sleep", shared / "PeloraVoice", fs::copy_options::overwrite_existing);
+    for (const auto& p : {shared, shared / "PeloraVoice"})
+        fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+    std::error_code sleepError;
+    const std::string sleepPath = fs::canonical("/bin/sleep", sleepError).string();
+
+    const pid_t named = spawn(Launch{executable_, {"600"}, "", std::nullopt});
+    const pid_t withoutName = spawn(Launch{unnamed, {"-c", "import ctypes, time\n"
+                                                            "ctypes.CDLL(None).prctl(15, b'', 0, 0, 0)\n"
+                                                            "time.sleep(600)"},
+                                                "", std::nullopt});
+    const pid_t byDesktopFile =
+        spawn(Launch{"/bin/sleep", {"600"}, "/usr/share/applications/com.pelora.voice.desktop", std::nullopt});
+    spawn(Launch{executable_, {"600"}, "/usr/share/applications/ai.pelora.PeloraVoice2.desktop", std::nullopt});
+    if (::getuid() == 0) spawn(Launch{shared / "PeloraVoice", {"600"}, "", 65534});                   // another user
+    // Until every child runs its program and the python one has cleared its name.
+    std::vector<LegacyPeloraAppInfo> found;
+    for (int i = 0; i < 500; ++i) {
+        found = LegacyPeloraApps::detect(scope());
+        if (found.size() >= 3 && std::all_of(found.begin(), found.end(), [&](const auto& app) {
+                return app.pid != withoutName || app.appName == LegacyPeloraApps::unnamedAppName;
+            }))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::vector<LegacyPeloraAppInfo> expected = {
+        {named, "PeloraVoice", std::nullopt, executable_.string()},
+        {withoutName, "PeloraVoice (旧バージョン)", std::nullopt, unnamed.string()},
+        {byDesktopFile, "sleep", "com.pelora.voice", sleepPath},
+    };
+    std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
+    EXPECT_EQ(found, expected);
+    TearDown();
+    children_.clear();
+    fs::remove_all(shared);
+}
 
 TEST_F(RunningStandIns, TerminationCountsOnlyTheEditionsThatExited) {
     const pid_t polite = spawn(false);
