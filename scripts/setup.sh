@@ -3,6 +3,8 @@
 #   scripts/setup.sh demo   install, build the command-line tool, transcribe samples/konnichiwa-ja.wav
 #   scripts/setup.sh test   install, build everything, run every test
 #   scripts/setup.sh deps   install only
+#   scripts/setup.sh train-deps   also what retraining the demonstration EG2 models needs
+#                                 (tools/eg2-demo/train.sh; not needed by the tests)
 # Run as root on Debian 12 (or with sudo available). Safe to run again: it installs only what is missing.
 set -euo pipefail
 
@@ -32,13 +34,16 @@ packages=(
   xvfb jwm pulseaudio pulseaudio-utils xterm python3-gi gir1.2-gtk-3.0 xclip x11-xserver-utils x11-utils
 )
 
+# Only for retraining the demonstration EG2 models; neither the build nor the tests need them.
+train_packages=(python3-torch python3-onnx python3-numpy sox libsox-fmt-all libopenblas0-pthread espeak-ng)
+
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
 install_deps() {
   local missing=()
-  for p in "${packages[@]}"; do
+  for p in "${packages[@]}" "$@"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$p")
     fi
@@ -62,6 +67,9 @@ case "${1:-}" in
   deps)
     install_deps
     ;;
+  train-deps)
+    install_deps "${train_packages[@]}"
+    ;;
   demo)
     install_deps
     configure -DPELORA_BUILD_TESTS=OFF -DPELORA_BUILD_BENCH=OFF -DPELORA_BUILD_APP=OFF
@@ -83,7 +91,7 @@ case "${1:-}" in
     ctest --output-on-failure --no-tests=error -j "$jobs"
     ;;
   *)
-    echo "usage: $0 demo|test|deps" >&2
+    echo "usage: $0 demo|test|deps|train-deps" >&2
     exit 2
     ;;
 esac
