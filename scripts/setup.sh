@@ -77,6 +77,15 @@ case "${1:-}" in
     status=0
     "$build/cli/pelora-voice-cli" "$here/samples/konnichiwa-ja.wav" || status=$?
     if [ "$status" -ne 0 ]; then
+      # The English-only mode still shows speech turning into words: the shipped
+      # demonstration models, on a clip spoken by a voice they were not trained on.
+      echo
+      echo "English-only mode (--mode eg2) with the demonstration models in models/eg2-demo:"
+      demo_data="$(mktemp -d)"
+      mkdir -p "$demo_data/PeloraVoice2"
+      ln -s "$here/models/eg2-demo" "$demo_data/PeloraVoice2/models"
+      XDG_DATA_HOME="$demo_data" "$build/cli/pelora-voice-cli" --mode eg2 "$here/samples/eg2-demo-1.wav" || true
+      rm -rf "$demo_data"
       echo >&2
       echo "The tool was built and ran; Japanese recognition needs the speech model ggml-small.bin (466 MiB), downloaded on first use from https://huggingface.co/ggerganov/whisper.cpp; offline, copy it into ${XDG_DATA_HOME:-$HOME/.local/share}/PeloraVoice2/speech/ja/ (README.md, \"The Japanese speech model\")." >&2
     fi

@@ -374,7 +374,19 @@ def export_models(model, words, folder):
         path = os.path.join(folder, bundle, "model.onnx")
         torch.onnx.export(module, args, path, input_names=inputs, output_names=outputs, opset_version=11,
                           do_constant_folding=True)
-        onnx.checker.check_model(onnx.load(path), full_check=True)
+        # Equal weights are exported once and aliased by Identity nodes, which the runtime
+        # cannot read: give each alias its own copy.
+        exported = onnx.load(path)
+        graph = exported.graph
+        weights = {w.name: w for w in graph.initializer}
+        for node in [n for n in graph.node if n.op_type == "Identity" and n.input[0] in weights]:
+            copy = onnx.TensorProto()
+            copy.CopyFrom(weights[node.input[0]])
+            copy.name = node.output[0]
+            graph.initializer.append(copy)
+            graph.node.remove(node)
+        onnx.checker.check_model(exported, full_check=True)
+        onnx.save(exported, path)
         enc.batch = None
 
     save(EncoderExport().eval(), (torch.zeros(1, MEL_FRAMES, MEL_BINS), torch.ones(1, MEL_FRAMES)),
