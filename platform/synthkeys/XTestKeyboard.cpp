@@ -2,12 +2,20 @@
 #include "platform/synthkeys/SyntheticKeyboard.h"
 #include "platform/synthkeys/TypingPlan.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -19,10 +27,19 @@ namespace pelora::synthkeys {
 
 namespace {
 
-// How long clients need to pick up a keymap change, and to read the key events that
-// used a keycode before it may be lent again. Shorter waits lost and swapped characters
-// in real clients (Qt, xterm), which look keysyms up when they read the event.
+// Clients look a key event's keysym up in the keymap as they hold it when they handle
+// the event, and fetch the keymap afresh, as the server has it at that moment, after a
+// change. A keycode lent a new character while the focused application still has
+// presses of it queued therefore types the new character in place of the old one. So a
+// keycode is lent again only after the application has handled every event sent before:
+// it answered a _NET_WM_PING sent after them (clients handle their events in order).
+// An application that does not answer pings (older Xlib clients such as xterm), or
+// that does not answer within pingTimeout, gets a fixed wait after each keymap change
+// and, before a keycode is lent again, the fixed wait and then a wait until its process
+// sleeps (it has read and handled what it was sent). A fixed wait alone swapped
+// characters under heavy load.
 constexpr auto keymapSettle = std::chrono::milliseconds(50);
+constexpr auto pingTimeout = std::chrono::seconds(3);
 
 // --- X error handling -------------------------------------------------------------
 // Xlib's default handlers end the process. Errors and lost connections of our own
@@ -143,8 +160,8 @@ public:
         if (lost()) return;
         for (KeyCode keycode : std::set<KeyCode>(down_)) fake(keycode, false);
         if (!originalRows_.empty()) {
-            // Clients may still be reading presses of lent keycodes.
-            if (pressedLentKeycodeSinceSettle()) std::this_thread::sleep_for(keymapSettle);
+            // The focused application may still have presses of lent keycodes queued.
+            if (pressedLentKeycodeSinceHandled()) waitUntilEventsHandled();
             for (auto& [keycode, row] : originalRows_) {
                 XChangeKeyboardMapping(display(), keycode, static_cast<int>(row.size()), row.data(), 1);
             }
@@ -214,22 +231,191 @@ private:
         XTestFakeKeyEvent(display(), keycode, down ? True : False, CurrentTime);
         if (down) {
             down_.insert(keycode);
-            pressedSinceSettle_.insert(keycode);
+            pressedSinceHandled_.insert(keycode);
         } else {
             down_.erase(keycode);
         }
     }
 
-    bool pressedLentKeycodeSinceSettle() const {
+    bool pressedLentKeycodeSinceHandled() const {
         for (const auto& entry : originalRows_) {
-            if (pressedSinceSettle_.contains(entry.first)) return true;
+            if (pressedSinceHandled_.contains(entry.first)) return true;
         }
         return false;
     }
 
-    void settle() {
+    // Returns once the application holding the keyboard focus has handled every event
+    // sent before: at its answer to a ping; else, after the fixed wait, once its process
+    // sleeps (a client sleeps only when its event queue is empty).
+    void waitUntilEventsHandled() {
+        const FocusedApplication& application = focusedApplication();
+        if (application.pingWindow != None && roundTripThroughFocusedApplication(application.pingWindow)) {
+            pressedSinceHandled_.clear();
+            return;
+        }
         std::this_thread::sleep_for(keymapSettle);
-        pressedSinceSettle_.clear();
+        if (application.localProcess) waitUntilProcessSleeps(*application.localProcess);
+        pressedSinceHandled_.clear();
+    }
+
+    bool answersPings() { return !pingUnanswered_ && focusedApplication().pingWindow != None; }
+
+    Atom atom(const char* name) { return XInternAtom(display(), name, False); }
+
+    struct FocusedApplication {
+        // The focus window or its nearest ancestor listing _NET_WM_PING, or None.
+        Window pingWindow = None;
+        // Its process, when it runs on this machine.
+        std::optional<pid_t> localProcess;
+    };
+
+    // What the application holding the keyboard focus offers for a round trip; nothing
+    // for a window of this process (whose event loop may be the one waiting for this
+    // session). Looked up again when the focus moves.
+    const FocusedApplication& focusedApplication() {
+        Window focus = None;
+        int revertTo = 0;
+        XGetInputFocus(display(), &focus, &revertTo);
+        if (focusLookedUp_ && focus == focus_) return focused_;
+        focusLookedUp_ = true;
+        focus_ = focus;
+        focused_ = {};
+        const Window root = DefaultRootWindow(display());
+        const Atom ping = atom("_NET_WM_PING");
+        bool processFound = false;
+        for (Window window = focus; window != None && window != PointerRoot && window != root;) {
+            if (focused_.pingWindow == None) {
+                Atom* protocols = nullptr;
+                int count = 0;
+                if (XGetWMProtocols(display(), window, &protocols, &count)) {
+                    if (std::find(protocols, protocols + count, ping) != protocols + count) focused_.pingWindow = window;
+                    XFree(protocols);
+                }
+            }
+            if (!processFound) {
+                if (const std::optional<pid_t> process = processOf(window)) {
+                    processFound = true;
+                    if (*process == getpid()) {
+                        focused_ = {};
+                        return focused_;
+                    }
+                    if (onThisMachine(window)) focused_.localProcess = process;
+                }
+            }
+            Window rootReturn = None, parent = None;
+            Window* children = nullptr;
+            unsigned int childCount = 0;
+            if (!XQueryTree(display(), window, &rootReturn, &parent, &children, &childCount)) break;
+            if (children) XFree(children);
+            window = parent;
+        }
+        return focused_;
+    }
+
+    std::optional<pid_t> processOf(Window window) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, remaining = 0;
+        unsigned char* data = nullptr;
+        std::optional<pid_t> process;
+        if (XGetWindowProperty(display(), window, atom("_NET_WM_PID"), 0, 1, False, XA_CARDINAL, &type, &format, &count, &remaining,
+                               &data) == Success &&
+            data && format == 32 && count == 1) {
+            process = static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data));
+        }
+        if (data) XFree(data);
+        return process;
+    }
+
+    bool onThisMachine(Window window) {
+        XTextProperty machine{};
+        if (!XGetWMClientMachine(display(), window, &machine) || !machine.value) return false;
+        const std::string name(reinterpret_cast<const char*>(machine.value), machine.nitems);
+        XFree(machine.value);
+        char host[256] = {};
+        return gethostname(host, sizeof host - 1) == 0 && name == host;
+    }
+
+    // Waits until every thread of the process sleeps in two samples in a row, at most
+    // pingTimeout; a process that does not within that is not waited for again in this
+    // session.
+    void waitUntilProcessSleeps(pid_t process) {
+        if (processNeverSettled_) return;
+        const auto deadline = std::chrono::steady_clock::now() + pingTimeout;
+        int sleepingSamples = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const std::optional<bool> sleeping = allThreadsSleep(process);
+            if (!sleeping) return;  // gone
+            sleepingSamples = *sleeping ? sleepingSamples + 1 : 0;
+            if (sleepingSamples == 2) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        processNeverSettled_ = true;
+    }
+
+    // Whether every thread of the process is asleep; nothing when the process is gone.
+    static std::optional<bool> allThreadsSleep(pid_t process) {
+        std::error_code error;
+        std::filesystem::directory_iterator threads("/proc/" + std::to_string(process) + "/task", error);
+        if (error) return std::nullopt;
+        bool any = false;
+        for (const auto& thread : threads) {
+            std::ifstream stat(thread.path() / "stat");
+            std::string line;
+            if (!std::getline(stat, line)) continue;  // the thread just ended
+            // The state follows the command name, which is in parentheses and may hold any
+            // character.
+            const std::size_t close = line.rfind(')');
+            if (close == std::string::npos || close + 2 >= line.size()) continue;
+            const char state = line[close + 2];
+            if (state != 'S' && state != 'I') return false;
+            any = true;
+        }
+        return any ? std::optional<bool>(true) : std::nullopt;
+    }
+
+    // Sends the focused application a ping and waits for its answer, which it sends to
+    // the root window once it has handled the ping and so every event before it. False
+    // when no answer comes within pingTimeout; then it is not asked again in this
+    // session.
+    bool roundTripThroughFocusedApplication(Window window) {
+        if (pingUnanswered_ || lost()) return false;
+        const Window root = DefaultRootWindow(display());
+        if (!watchingRoot_) {
+            // Qt answers with StructureNotify, GTK with SubstructureNotify as the mask.
+            XSelectInput(display(), root, StructureNotifyMask | SubstructureNotifyMask);
+            watchingRoot_ = true;
+        }
+        const Atom protocols = atom("WM_PROTOCOLS"), ping = atom("_NET_WM_PING");
+        const long stamp = ++pingStamp_;
+        XEvent request{};
+        request.xclient.type = ClientMessage;
+        request.xclient.window = window;
+        request.xclient.message_type = protocols;
+        request.xclient.format = 32;
+        request.xclient.data.l[0] = static_cast<long>(ping);
+        request.xclient.data.l[1] = stamp;
+        request.xclient.data.l[2] = static_cast<long>(window);
+        XSendEvent(display(), window, False, NoEventMask, &request);
+        XFlush(display());
+
+        const auto deadline = std::chrono::steady_clock::now() + pingTimeout;
+        while (!lost()) {
+            while (XPending(display()) > 0) {
+                XEvent event;
+                XNextEvent(display(), &event);
+                if (event.type == ClientMessage && event.xclient.message_type == protocols && event.xclient.format == 32 &&
+                    static_cast<Atom>(event.xclient.data.l[0]) == ping && event.xclient.data.l[1] == stamp) {
+                    return true;
+                }
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            pollfd descriptor{ConnectionNumber(display()), POLLIN, 0};
+            poll(&descriptor, 1, static_cast<int>(std::min<long long>(left.count(), 100)) + 1);
+        }
+        pingUnanswered_ = true;
+        return false;
     }
 
     std::optional<KeyCode> keycodeOf(Key key) {
@@ -282,12 +468,12 @@ private:
     }
 
     // Points each keycode at its keysym on both shift levels (so a held Shift or Caps
-    // Lock changes nothing), then waits until clients have the new keymap. A keycode
-    // whose earlier presses clients may not have read yet is not changed before that.
+    // Lock changes nothing). A keycode whose earlier presses the focused application may
+    // not have handled yet is not changed before it has.
     bool lendKeycodes(const std::vector<std::pair<KeyCode, KeySym>>& lends) {
         for (const auto& lend : lends) {
-            if (pressedSinceSettle_.contains(lend.first)) {
-                settle();
+            if (pressedSinceHandled_.contains(lend.first)) {
+                waitUntilEventsHandled();
                 break;
             }
         }
@@ -306,7 +492,9 @@ private:
         }
         XSync(display(), False);
         if (lost()) return false;
-        settle();
+        // An application that answers pings handles the keymap change before the presses
+        // that follow it; others get time to pick it up.
+        if (!answersPings()) std::this_thread::sleep_for(keymapSettle);
         return true;
     }
 
@@ -320,8 +508,15 @@ private:
     std::vector<std::optional<char32_t>> slotCharacters_;
     std::map<KeyCode, std::vector<KeySym>> originalRows_;
     std::map<Key, KeyCode> lentNamedKeys_;
-    std::set<KeyCode> pressedSinceSettle_;
+    std::set<KeyCode> pressedSinceHandled_;
     std::set<KeyCode> down_;
+    bool focusLookedUp_ = false;
+    Window focus_ = None;
+    FocusedApplication focused_;
+    bool watchingRoot_ = false;
+    bool pingUnanswered_ = false;
+    bool processNeverSettled_ = false;
+    long pingStamp_ = 0;
 };
 
 class XTestKeyboard final : public SyntheticKeyboard {
