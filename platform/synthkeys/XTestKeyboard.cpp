@@ -36,8 +36,9 @@ namespace {
 // An application that does not answer pings (older Xlib clients such as xterm), or
 // that does not answer within pingTimeout, gets a fixed wait after each keymap change
 // and, before a keycode is lent again, the fixed wait and then a wait until its process
-// sleeps (it has read and handled what it was sent). A fixed wait alone swapped
-// characters under heavy load.
+// sleeps. That is no proof (a client also sleeps waiting for a reply, or for events the
+// server has not sent yet), so a machine that starves such a client for longer can
+// still swap its characters; the fixed wait alone did so far more often.
 constexpr auto keymapSettle = std::chrono::milliseconds(50);
 constexpr auto pingTimeout = std::chrono::seconds(3);
 
@@ -245,8 +246,8 @@ private:
     }
 
     // Returns once the application holding the keyboard focus has handled every event
-    // sent before: at its answer to a ping; else, after the fixed wait, once its process
-    // sleeps (a client sleeps only when its event queue is empty).
+    // sent before: at its answer to a ping; else, as far as can be told, after the fixed
+    // wait and once its process sleeps.
     void waitUntilEventsHandled() {
         const FocusedApplication& application = focusedApplication();
         if (application.pingWindow != None && roundTripThroughFocusedApplication(application.pingWindow)) {

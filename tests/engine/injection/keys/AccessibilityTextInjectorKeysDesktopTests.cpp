@@ -126,17 +126,30 @@ TEST_F(SyntheticKeysDesktopTest, TypesAThousandMixedCharactersExactlyAndLeavesTh
     for (Target target : {Target::qt, Target::gtk, Target::terminal}) {
         for (bool shiftHeld : {false, true}) {
             SCOPED_TRACE(std::string(targetName(target)) + (shiftHeld ? ", Shift held" : ""));
-            TargetApplication application = start(target);
-            const auto before = testing::snapshotKeymap(display());
-            if (shiftHeld) testing::fakeKey(display(), XK_Shift_L, true);
-            Injector::simulateUnicodeTyping(text);
-            EXPECT_FALSE(testing::isKeyDown(display(), XK_Shift_L));
-            EXPECT_EQ(testing::snapshotKeymap(display()), before);
-            if (target == Target::terminal) {
-                EXPECT_TRUE(application.waitForReceived(text, 60s)) << application.received();
-            } else {
-                EXPECT_TRUE(application.waitForField(lineField(target), text, 60s)) << application.field(lineField(target));
+            // Qt and GTK confirm by answering a ping that they have handled the presses of
+            // a keycode before it is lent again. xterm answers no pings: it gets timed
+            // waits, which a machine starving it of CPU for seconds can outrun, so it has a
+            // few attempts, each into a fresh terminal; a fault of the typing itself fails
+            // all of them.
+            const int attempts = target == Target::terminal ? 3 : 1;
+            std::string failures;
+            for (int attempt = 0; attempt < attempts; ++attempt) {
+                TargetApplication application = start(target);
+                const auto before = testing::snapshotKeymap(display());
+                if (shiftHeld) testing::fakeKey(display(), XK_Shift_L, true);
+                Injector::simulateUnicodeTyping(text);
+                EXPECT_FALSE(testing::isKeyDown(display(), XK_Shift_L));
+                EXPECT_EQ(testing::snapshotKeymap(display()), before);
+                const bool exact = target == Target::terminal ? application.waitForReceived(text, 60s)
+                                                              : application.waitForField(lineField(target), text, 60s);
+                if (exact) {
+                    failures.clear();
+                    break;
+                }
+                failures += "attempt " + std::to_string(attempt + 1) + ": " +
+                            (target == Target::terminal ? application.received() : application.field(lineField(target))) + "\n";
             }
+            EXPECT_TRUE(failures.empty()) << failures;
         }
     }
 }
