@@ -284,7 +284,8 @@ private:
         const Window root = DefaultRootWindow(display());
         const Atom ping = atom("_NET_WM_PING");
         bool processFound = false;
-        for (Window window = focus; window != None && window != PointerRoot && window != root;) {
+        // Notes what `window` offers; false when it belongs to this process.
+        auto examine = [&](Window window) {
             if (focused_.pingWindow == None) {
                 Atom* protocols = nullptr;
                 int count = 0;
@@ -296,12 +297,16 @@ private:
             if (!processFound) {
                 if (const std::optional<pid_t> process = processOf(window)) {
                     processFound = true;
-                    if (*process == getpid()) {
-                        focused_ = {};
-                        return focused_;
-                    }
+                    if (*process == getpid()) return false;
                     if (onThisMachine(window)) focused_.localProcess = process;
                 }
+            }
+            return true;
+        };
+        for (Window window = focus; window != None && window != PointerRoot && window != root;) {
+            if (!examine(window)) {
+                focused_ = {};
+                return focused_;
             }
             Window rootReturn = None, parent = None;
             Window* children = nullptr;
@@ -310,7 +315,27 @@ private:
             if (children) XFree(children);
             window = parent;
         }
+        // The focus on the root, on "pointer root" or on a window manager's frame: the
+        // keys go to the window the window manager calls active.
+        if (focused_.pingWindow == None && !processFound) {
+            if (const Window active = activeWindow(); active != None && !examine(active)) focused_ = {};
+        }
         return focused_;
+    }
+
+    Window activeWindow() {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, remaining = 0;
+        unsigned char* data = nullptr;
+        Window active = None;
+        if (XGetWindowProperty(display(), DefaultRootWindow(display()), atom("_NET_ACTIVE_WINDOW"), 0, 1, False, XA_WINDOW, &type,
+                               &format, &count, &remaining, &data) == Success &&
+            data && format == 32 && count == 1) {
+            active = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+        }
+        if (data) XFree(data);
+        return active;
     }
 
     std::optional<pid_t> processOf(Window window) {
@@ -337,19 +362,23 @@ private:
         return gethostname(host, sizeof host - 1) == 0 && name == host;
     }
 
-    // Waits until every thread of the process sleeps in two samples in a row, at most
-    // pingTimeout; a process that does not within that is not waited for again in this
-    // session.
+    // Waits until every thread of the process sleeps in three samples in a row, with a
+    // round trip to the server between samples, at most pingTimeout; a process that does
+    // not within that is not waited for again in this session. A client also sleeps
+    // while it waits for a reply (the keymap it fetches after a change, say); the server
+    // answers the requests of every client that is waiting before it flushes our reply,
+    // so such a client is awake again at the next sample.
     void waitUntilProcessSleeps(pid_t process) {
         if (processNeverSettled_) return;
         const auto deadline = std::chrono::steady_clock::now() + pingTimeout;
         int sleepingSamples = 0;
-        while (std::chrono::steady_clock::now() < deadline) {
+        while (std::chrono::steady_clock::now() < deadline && !lost()) {
             const std::optional<bool> sleeping = allThreadsSleep(process);
             if (!sleeping) return;  // gone
             sleepingSamples = *sleeping ? sleepingSamples + 1 : 0;
-            if (sleepingSamples == 2) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (sleepingSamples == 3) return;
+            XSync(display(), False);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         processNeverSettled_ = true;
     }

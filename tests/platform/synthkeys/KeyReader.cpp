@@ -9,10 +9,14 @@
 
 namespace pelora::synthkeys::testing {
 
-KeyReader::KeyReader(const std::string& display) {
+KeyReader::KeyReader(const std::string& display, Options options) : options_(options) {
     display_ = XOpenDisplay(display.c_str());
     if (!display_) throw std::runtime_error("cannot open display " + display);
     window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 200, 100, 0, 0, 0);
+    if (options_.pings != Pings::notListed) {
+        Atom ping = XInternAtom(display_, "_NET_WM_PING", False);
+        XSetWMProtocols(display_, window_, &ping, 1);
+    }
     XSelectInput(display_, window_, KeyPressMask | StructureNotifyMask);
     XMapRaised(display_, window_);
     for (XEvent event;;) {
@@ -39,7 +43,15 @@ void KeyReader::run() {
             XNextEvent(display_, &event);
             if (event.type == MappingNotify) {
                 XRefreshKeyboardMapping(&event.xmapping);
+            } else if (event.type == ClientMessage && options_.pings == Pings::answered &&
+                       static_cast<Atom>(event.xclient.data.l[0]) == XInternAtom(display_, "_NET_WM_PING", False)) {
+                // Answered as toolkits do: the same message, to the root window.
+                XEvent answer = event;
+                answer.xclient.window = DefaultRootWindow(display_);
+                XSendEvent(display_, answer.xclient.window, False, SubstructureNotifyMask | SubstructureRedirectMask, &answer);
+                XFlush(display_);
             } else if (event.type == KeyPress) {
+                std::this_thread::sleep_for(options_.perPress);
                 char buffer[16];
                 KeySym keysym = NoSymbol;
                 XLookupString(&event.xkey, buffer, sizeof buffer, &keysym, nullptr);

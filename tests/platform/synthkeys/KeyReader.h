@@ -20,7 +20,16 @@ public:
         unsigned state;  // modifier mask at the press
     };
 
-    explicit KeyReader(const std::string& display);
+    // How the window treats window-manager pings (_NET_WM_PING).
+    enum class Pings { notListed, answered, listedButIgnored };
+    struct Options {
+        Pings pings = Pings::notListed;
+        // Time spent handling each key press: a client slower than any fixed wait.
+        std::chrono::milliseconds perPress{0};
+    };
+
+    explicit KeyReader(const std::string& display) : KeyReader(display, Options{}) {}
+    KeyReader(const std::string& display, Options options);
     ~KeyReader();
     KeyReader(const KeyReader&) = delete;
     KeyReader& operator=(const KeyReader&) = delete;
@@ -36,6 +45,7 @@ public:
 private:
     void run();
 
+    Options options_;
     Display* display_ = nullptr;
     Window window_ = 0;
     std::mutex mutex_;

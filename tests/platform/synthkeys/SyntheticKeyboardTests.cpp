@@ -133,6 +133,41 @@ TEST_F(XTestKeyboardTest, TypesMixedTextExactlyAndPutsTheKeymapBack) {
     }
 }
 
+// A client that handles each press far slower than any fixed wait, so that it still has
+// presses of a keycode queued when that keycode is to be lent again: it answers pings,
+// and typing waits for the answer before each such change.
+TEST_F(XTestKeyboardTest, AClientSlowerThanAnyWaitGetsEveryCharacterWhenItAnswersPings) {
+    const std::u32string text = mixedText(120);
+    const auto before = pelora::testing::snapshotKeymap(display());
+    KeyReader reader(display(), {.pings = KeyReader::Pings::answered, .perPress = std::chrono::milliseconds(15)});
+    {
+        auto session = xtestKeyboard(display())->open();
+        ASSERT_NE(session, nullptr);
+        EXPECT_TRUE(session->type(text));
+    }
+    reader.waitForPresses(text.size(), std::chrono::seconds(60));
+    EXPECT_EQ(firstDifference(reader.text(), text), "equal");
+    EXPECT_EQ(pelora::testing::snapshotKeymap(display()), before);
+}
+
+// A client that lists pings but never answers costs the typing one time limit, then gets
+// timed waits; everything is typed and the keymap comes back.
+TEST_F(XTestKeyboardTest, AClientThatNeverAnswersItsPingsIsStillTypedInto) {
+    const std::u32string text = mixedText(100);
+    const auto before = pelora::testing::snapshotKeymap(display());
+    KeyReader reader(display(), {.pings = KeyReader::Pings::listedButIgnored});
+    const auto started = std::chrono::steady_clock::now();
+    {
+        auto session = xtestKeyboard(display())->open();
+        ASSERT_NE(session, nullptr);
+        EXPECT_TRUE(session->type(text));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    reader.waitForPresses(text.size());
+    EXPECT_EQ(reader.presses().size(), text.size());
+    EXPECT_EQ(pelora::testing::snapshotKeymap(display()), before);
+}
+
 TEST_F(XTestKeyboardTest, NamedKeysArriveWithTheModifiersPressedAroundThem) {
     struct Step {
         Key key;
