@@ -2,16 +2,21 @@
 //   build/tests/support/programs/pelora-desktop-run -- build/bench/bench_hud_bench
 // Prints: showRecording from hidden to the pill on the X screen (median, p95); the
 // main-thread time per level update at 50 updates a second; the process's share of a core
-// while recording and while transcribing; event-loop wake-ups while hidden.
+// and its wake-ups while recording and while transcribing; event-loop wake-ups while hidden.
+// Options: --phase recording|transcribing (that phase alone, for a profiler), --seconds N
+// (each measured round, default 5), --rounds N (default 3).
 #include "PeloraVoiceApp/QtMainThreadScheduler.h"
 #include "PeloraVoiceApp/hud/HUDFloatingView.h"
 #include "PeloraVoiceApp/hud/HUDPanel.h"
+#include "PeloraVoiceApp/hud/OceanWaveformView.h"
 #include "PeloraVoiceApp/hud/UITheme.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QImage>
+#include <QPainter>
 #include <QTimer>
 
 #include <X11/Xlib.h>
@@ -20,6 +25,10 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <string_view>
 #include <cstdio>
 #include <vector>
 
@@ -36,6 +45,22 @@ double processCpuMs() {
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+struct Usage {
+    double cpuMs = 0;
+    double wallMs = 0;
+    long voluntarySwitches = 0;  // every thread's sleeps that ended: the process's wake-ups
+};
+
+Usage usageNow() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return {double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3,
+            double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6, usage.ru_nvcsw};
 }
 
 QColor rootPixel(Display* display, QPoint at) {
@@ -67,6 +92,20 @@ void spinFor(int ms) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // --phase recording|transcribing: that phase alone (for a profiler); --seconds N: the
+    // length of each measured round; --rounds N.
+    std::string only;
+    double phaseMs = 5000;
+    int rounds = 3;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        if (name == "--phase")
+            only = argv[i + 1];
+        else if (name == "--seconds")
+            phaseMs = std::atof(argv[i + 1]) * 1000;
+        else if (name == "--rounds")
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+    }
     Display* display = XOpenDisplay(nullptr);
     if (!display) {
         std::fprintf(stderr, "no X display: run under pelora-desktop-run\n");
@@ -77,7 +116,7 @@ int main(int argc, char** argv) {
 
     // 1. Hidden to drawn.
     std::vector<double> shows;
-    for (int run = 0; run < 60; ++run) {
+    for (int run = 0; run < (only.empty() ? 60 : 0); ++run) {
         panel.hideHUD();
         spinFor(30);
         QElapsedTimer clock;
@@ -88,15 +127,34 @@ int main(int argc, char** argv) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
         shows.push_back(double(clock.nsecsElapsed()) / 1e6);
     }
-    std::printf("showRecording hidden -> drawn: median %.2f ms, p95 %.2f ms (60 runs)\n", percentile(shows, 0.5),
+    if (!shows.empty())
+        std::printf("showRecording hidden -> drawn: median %.2f ms, p95 %.2f ms (60 runs)\n", percentile(shows, 0.5),
                 percentile(shows, 0.95));
 
-    // 2. and 3. Recording at 50 updates a second for 5 s.
-    std::vector<double> updateCosts;
-    const double cpuBefore = processCpuMs();
-    QElapsedTimer wall;
-    wall.start();
-    {
+    // The meter's own frame: sixteen bars with their glow, painted off screen.
+    if (only.empty()) {
+        const QRectF meter = panel.floatingView()->currentLayout().meter;
+        QImage canvas(meter.size().toSize(), QImage::Format_ARGB32_Premultiplied);
+        std::vector<double> paints;
+        std::vector<float> levels(HUDStateModel::barCount, 0.1f);
+        for (int frame = 0; frame < 2000; ++frame) {
+            levels[std::size_t(frame) % levels.size()] = float(frame % 10) / 10.0f;
+            canvas.fill(Qt::transparent);
+            QElapsedTimer clock;
+            clock.start();
+            {
+                QPainter painter(&canvas);
+                OceanWaveformView::paintBars(painter, QRectF(QPointF(), meter.size()), levels, 3, 2.5, 24);
+            }
+            paints.push_back(double(clock.nsecsElapsed()) / 1e3);
+        }
+        std::printf("meter frame (16 bars) painted off screen: median %.1f us, p95 %.1f us\n", percentile(paints, 0.5),
+                    percentile(paints, 0.95));
+    }
+
+    // 2. and 3. Recording at 50 updates a second, then transcribing; each phase measured
+    // `rounds` times over `phaseMs` (the machine is shared: the median round is printed).
+    const auto recording = [&](int ms, std::vector<double>* costs) {
         QEventLoop loop;
         QTimer tick;
         tick.setTimerType(Qt::PreciseTimer);
@@ -105,25 +163,45 @@ int main(int argc, char** argv) {
             const double before = threadCpuMs();
             panel.showRecording(0.02 * i, float(i % 10) / 10.0f, "EG2", std::string("テキストエディタ"), false);
             QCoreApplication::processEvents(QEventLoop::AllEvents);  // the repaint it causes
-            updateCosts.push_back(threadCpuMs() - before);
-            if (++i == 250)
+            if (costs)
+                costs->push_back(threadCpuMs() - before);
+            if (++i >= ms / 20)
                 loop.quit();
         });
         tick.start(20);
         loop.exec();
+    };
+    const auto transcribing = [&](int ms, std::vector<double>*) {
+        panel.showTranscribing("EG2", std::string("テキストエディタ"));
+        spinFor(ms);
+    };
+    struct Phase {
+        const char* name;
+        std::function<void(int, std::vector<double>*)> run;
+    };
+    const Phase phases[] = {{"recording (50 updates/s)", recording}, {"transcribing", transcribing}};
+    for (const Phase& phase : phases) {
+        if (!std::string_view(phase.name).starts_with(only))
+            continue;
+        std::vector<double> updateCosts, shares, wakeRates;
+        phase.run(500, nullptr);  // settle: the pill is up and its caches are drawn
+        for (int round = 0; round < rounds; ++round) {
+            const Usage before = usageNow();
+            phase.run(phaseMs, &updateCosts);
+            const Usage after = usageNow();
+            const double seconds = (after.wallMs - before.wallMs) / 1000;
+            shares.push_back((after.cpuMs - before.cpuMs) / (after.wallMs - before.wallMs) * 100);
+            wakeRates.push_back(double(after.voluntarySwitches - before.voluntarySwitches) / seconds);
+        }
+        std::printf("process while %s: %.1f %% of a core (median of %d rounds of %.0f s; rounds %.1f...%.1f %%), "
+                    "%.0f voluntary context switches/s\n",
+                    phase.name, percentile(shares, 0.5), rounds, phaseMs / 1000.0, percentile(shares, 0),
+                    percentile(shares, 1), percentile(wakeRates, 0.5));
+        if (!updateCosts.empty())
+            std::printf("level update main-thread time: median %.3f ms, p95 %.3f ms, max %.3f ms\n",
+                        percentile(updateCosts, 0.5), percentile(updateCosts, 0.95), percentile(updateCosts, 1.0));
+        panel.hideHUD();
     }
-    const double recordingShare = (processCpuMs() - cpuBefore) / double(wall.elapsed()) * 100;
-    std::printf("level update main-thread time: median %.3f ms, p95 %.3f ms, max %.3f ms\n",
-                percentile(updateCosts, 0.5), percentile(updateCosts, 0.95), percentile(updateCosts, 1.0));
-    std::printf("process while recording (50 updates/s): %.1f %% of a core\n", recordingShare);
-
-    panel.showTranscribing("EG2", std::string("テキストエディタ"));
-    spinFor(200);
-    const double transcribeCpu = processCpuMs();
-    wall.restart();
-    spinFor(5000);
-    std::printf("process while transcribing: %.1f %% of a core\n",
-                (processCpuMs() - transcribeCpu) / double(wall.elapsed()) * 100);
 
     // 4. Hidden: the event loop should sleep.
     panel.hideHUD();

@@ -102,6 +102,16 @@ void HUDFloatingView::modelChanged() {
         meter_->setLevels(shownLevels_);
     }
     if (!(model_.mode() == laidOutMode_)) {
+        // Most recording ticks change only the level (not drawn) or a time that reads the
+        // same ("%.1fs" moves ten times a second): nothing to lay out or paint.
+        const auto* next = model_.mode().as<HUDMode::Recording>();
+        const auto* shown = laidOutMode_.as<HUDMode::Recording>();
+        if (next && shown && next->targetAppName == shown->targetAppName &&
+            next->isHandsFreeLocked == shown->isHandsFreeLocked &&
+            QString::fromStdString(HUDPillText::elapsed(next->seconds)) == layout_.timeText) {
+            laidOutMode_ = model_.mode();
+            return;
+        }
         const bool wasRecording = laidOutMode_.as<HUDMode::Recording>() != nullptr;
         const Layout before = layout_;
         laidOutMode_ = model_.mode();

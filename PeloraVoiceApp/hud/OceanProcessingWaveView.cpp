@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -50,9 +51,36 @@ void OceanProcessingWaveView::paintWave(QPainter& painter, const QRectF& frame, 
     painter.restore();
 }
 
+double OceanProcessingWaveView::cycleSeconds() { return 2 * std::numbers::pi / 4.5; }
+
+int OceanProcessingWaveView::frameAt(double t) {
+    const double cycle = cycleSeconds();
+    double within = std::fmod(t, cycle);
+    if (within < 0)
+        within += cycle;
+    return std::min(framesPerCycle - 1, int(within / cycle * framesPerCycle));
+}
+
+const QImage& OceanProcessingWaveView::frame(int index) {
+    const double ratio = devicePixelRatioF();
+    if (frames_.size() != std::size_t(framesPerCycle) || framesRatio_ != ratio) {
+        frames_.assign(framesPerCycle, QImage());
+        framesRatio_ = ratio;
+    }
+    QImage& image = frames_[std::size_t(index)];
+    if (image.isNull()) {
+        image = QImage((QSizeF(canvasSize) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        paintWave(painter, QRectF(QPointF(0, 0), QSizeF(canvasSize)), index * cycleSeconds() / framesPerCycle);
+    }
+    return image;
+}
+
 void OceanProcessingWaveView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    paintWave(painter, QRectF(QPointF(0, 0), QSizeF(canvasSize)), timelineSeconds());
+    painter.drawImage(QPointF(0, 0), frame(frameAt(timelineSeconds())));
 }
 
 void OceanProcessingWaveView::showEvent(QShowEvent*) { timer_.start(); }

@@ -24,7 +24,7 @@ OceanWaveformView::OceanWaveformView(std::vector<float> levels, double barWidth,
     : QWidget(parent), levels_(std::move(levels)), shown_(levels_), barWidth_(barWidth), spacing_(spacing),
       maxHeight_(maxHeight) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    easeTimer_.setInterval(25);  // 40 frames a second: smooth enough for 50 updates a second, half the wake-ups of 60
+    easeTimer_.setInterval(25);  // 40 frames a second for an ease that no update follows
     easeTimer_.setTimerType(Qt::PreciseTimer);
     connect(&easeTimer_, &QTimer::timeout, this, &OceanWaveformView::step);
 }
@@ -102,22 +102,42 @@ void OceanWaveformView::setLevels(std::vector<float> levels) {
         update();
         return;
     }
-    levels_ = std::move(levels);
+    // The new ease starts where the running one has got to. The frame is drawn on this
+    // update's own wake-up; the timer is pushed back each time, so while updates keep
+    // coming (50 a second while recording) it never fires and they are the only frames.
+    advanceEase();
     from_ = shown_;
+    levels_ = std::move(levels);
     easeClock_.start();
-    // The ease's own frames draw the change; no extra repaint per update.
-    if (!easeTimer_.isActive())
-        easeTimer_.start();
+    easeTimer_.start();
+    update();
 }
 
-void OceanWaveformView::step() {
+bool OceanWaveformView::advanceEase() {
+    if (from_.size() != shown_.size() || !easeClock_.isValid())
+        return true;
     const double t = std::min(1.0, double(easeClock_.elapsed()) / easeMilliseconds);
+    if (t >= 1.0) {
+        shown_ = levels_;  // exactly, not within a rounding of it
+        return true;
+    }
     const double eased = 1.0 - (1.0 - t) * (1.0 - t) * (1.0 - t);  // ease-out
     for (std::size_t i = 0; i < shown_.size(); ++i)
         shown_[i] = from_[i] + float(eased) * (levels_[i] - from_[i]);
-    if (t >= 1.0)
+    return false;
+}
+
+void OceanWaveformView::step() {
+    // Updates have stopped: finish the ease on our own frames.
+    if (advanceEase())
         easeTimer_.stop();
     update();
+}
+
+void OceanWaveformView::hideEvent(QHideEvent*) {
+    // Nobody watching: arrive at once, and no more frames.
+    easeTimer_.stop();
+    shown_ = levels_;
 }
 
 void OceanWaveformView::paintEvent(QPaintEvent*) {

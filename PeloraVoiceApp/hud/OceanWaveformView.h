@@ -22,6 +22,9 @@ public:
     OceanWaveformView(float audioLevel, bool isRecording, bool isLockedHandsFree, QWidget* parent = nullptr);
 
     const std::vector<float>& levels() const { return levels_; }
+    // What is drawn now (on its way to levels() while an ease runs).
+    const std::vector<float>& shownLevels() const { return shown_; }
+    bool isEasing() const { return easeTimer_.isActive(); }
     void setLevels(std::vector<float> levels);
     double barWidth() const { return barWidth_; }
     double spacing() const { return spacing_; }
@@ -41,9 +44,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void step();
+    // Moves the shown levels to where the ease is now; true when it has arrived.
+    bool advanceEase();
 
     std::vector<float> levels_;   // the target levels
     std::vector<float> shown_;    // what is drawn now
@@ -52,5 +58,5 @@ private:
     double spacing_;
     double maxHeight_;
     QElapsedTimer easeClock_;
-    QTimer easeTimer_;  // runs only while an ease is in progress
+    QTimer easeTimer_;  // fires only when an ease runs and no update has come for a frame
 };

@@ -12,13 +12,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFontMetricsF>
+#include <QPainter>
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QTextLayout>
 
 #include <cmath>
+#include <set>
 
 using namespace std::chrono_literals;
 
@@ -301,6 +304,97 @@ TEST(OceanWaveformViewTest, BarHeights) {
     }
     // With 16 bars the outermost reach about two thirds of the middle ones.
     EXPECT_NEAR(OceanWaveformView::barHeight(0, 16, 1, 24) / OceanWaveformView::barHeight(7, 16, 1, 24), 0.687, 0.01);
+}
+
+// A change of levels eases out (not a jump) and arrives; nobody watching means no ease,
+// and hiding a running ease lands it at once with no frames left to come.
+TEST(OceanWaveformViewTest, LevelsEaseOutAndArriveOrJumpWhenHidden) {
+    offscreenApplication();
+    QWidget window;
+    const std::vector<float> quiet(16, 0.1f), loud(16, 0.9f);
+    auto* meter = new OceanWaveformView(quiet, 3, 2.5, 24, &window);
+    auto settle = [&] {
+        QElapsedTimer clock;
+        clock.start();
+        while (meter->isEasing() && clock.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
+
+    meter->setLevels(loud);  // not shown yet
+    EXPECT_EQ(meter->shownLevels(), loud);
+    EXPECT_FALSE(meter->isEasing());
+
+    window.show();
+    meter->setLevels(quiet);
+    EXPECT_TRUE(meter->isEasing());
+    EXPECT_EQ(meter->shownLevels(), loud);  // starts where it was
+    settle();
+    EXPECT_FALSE(meter->isEasing());
+    EXPECT_EQ(meter->shownLevels(), quiet);
+
+    // Updates faster than the ease: each starts where the last had got to, never beyond.
+    for (int i = 0; i < 5; ++i) {
+        meter->setLevels(i % 2 ? quiet : loud);
+        for (float v : meter->shownLevels()) {
+            EXPECT_GE(v, 0.1f - 1e-6f);
+            EXPECT_LE(v, 0.9f + 1e-6f);
+        }
+        QCoreApplication::processEvents();
+    }
+    settle();
+    EXPECT_EQ(meter->shownLevels(), loud);
+
+    meter->setLevels(quiet);
+    window.hide();
+    EXPECT_FALSE(meter->isEasing());
+    EXPECT_EQ(meter->shownLevels(), quiet);
+}
+
+// The wave is drawn from frames of its cycle: the frame for a time repeats every cycle,
+// and what the view paints is the wave of its frame's time.
+TEST(OceanProcessingWaveViewTest, DrawsTheFrameOfItsCycle) {
+    offscreenApplication();
+    const double cycle = OceanProcessingWaveView::cycleSeconds();
+    std::set<int> seen;
+    for (int k = 0; k < 400; ++k) {
+        const double t = 1000 + cycle * k / 400;
+        const int frame = OceanProcessingWaveView::frameAt(t);
+        ASSERT_GE(frame, 0);
+        ASSERT_LT(frame, OceanProcessingWaveView::framesPerCycle);
+        EXPECT_EQ(OceanProcessingWaveView::frameAt(t + 7 * cycle), frame);
+        seen.insert(frame);
+    }
+    EXPECT_EQ(int(seen.size()), OceanProcessingWaveView::framesPerCycle);
+    EXPECT_GE(OceanProcessingWaveView::framesPerCycle / cycle, 29.0);  // 30 frames a second of motion
+    EXPECT_EQ(OceanProcessingWaveView::frameAt(-cycle / 2), OceanProcessingWaveView::frameAt(cycle / 2));
+
+    OceanProcessingWaveView wave;
+    const QSize size = OceanProcessingWaveView::canvasSize;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const int before = OceanProcessingWaveView::frameAt(OceanProcessingWaveView::timelineSeconds());
+        QImage drawn(size, QImage::Format_ARGB32_Premultiplied);
+        drawn.fill(Qt::transparent);
+        wave.render(&drawn, QPoint(), QRegion(), QWidget::RenderFlags());
+        if (OceanProcessingWaveView::frameAt(OceanProcessingWaveView::timelineSeconds()) != before)
+            continue;  // the frame moved on while drawing
+        QImage expected(size, QImage::Format_ARGB32_Premultiplied);
+        expected.fill(Qt::transparent);
+        {
+            QPainter painter(&expected);
+            OceanProcessingWaveView::paintWave(painter, QRectF(QPointF(), QSizeF(size)),
+                                               before * cycle / OceanProcessingWaveView::framesPerCycle);
+        }
+        int differing = 0, ink = 0;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
+                differing += colourDistance(drawn.pixelColor(x, y), expected.pixelColor(x, y)) > 8 ? 1 : 0;
+                ink += qAlpha(drawn.pixel(x, y)) > 128 ? 1 : 0;
+            }
+        EXPECT_EQ(differing, 0);
+        EXPECT_GT(ink, 56);  // a stroke across the whole width
+        return;
+    }
+    FAIL() << "the wave's frame kept moving while it was drawn";
 }
 
 TEST(OceanProcessingWaveViewTest, AnimatesOnlyWhileVisibleAndStaysInsideItsCanvas) {
