@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/secrets/PrivateFile.h"
 #include "platform/secrets/SecretStore.h"
 
 namespace pelora::secrets {
@@ -53,24 +54,6 @@ private:
     int fd_;
 };
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Creates missing folders of `folder` with mode 0700 (existing ones are left as they are).
-bool makeFolder(const std::filesystem::path& folder) {
-    std::error_code error;
-    if (std::filesystem::is_directory(folder, error)) return true;
-    if (folder.has_parent_path() && folder.parent_path() != folder && !makeFolder(folder.parent_path())) return false;
-    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
 class FileSecretStore final : public SecretStore {
 public:
     explicit FileSecretStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
@@ -93,21 +76,8 @@ public:
 
     Outcome write(std::string_view service, std::string_view account, std::string_view,
                   std::string_view bytes) override {
-        if (!makeFolder(folder_)) return Outcome::failed;
         const auto path = secretFilePath(folder_, service, account);
-        // mkstemp creates the file with mode 0600 before any byte is in it.
-        std::string temporary = path.string() + ".XXXXXX";
-        FileDescriptor file(::mkstemp(temporary.data()));
-        if (file.get() < 0) return Outcome::failed;
-        const bool written = ::fchmod(file.get(), 0600) == 0 && writeAll(file.get(), bytes) && ::fsync(file.get()) == 0;
-        if (!file.close() || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-            ::unlink(temporary.c_str());
-            return Outcome::failed;
-        }
-        // Make the rename itself durable; the new secret is in place either way.
-        FileDescriptor directory(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (directory.get() >= 0) ::fsync(directory.get());
-        return Outcome::done;
+        return replacePrivateFile(path, bytes, ".") ? Outcome::done : Outcome::failed;
     }
 
     Outcome remove(std::string_view service, std::string_view account) override {

@@ -1,5 +1,6 @@
 #include "PeloraVoiceApp/controller/settings/AppSettingsDocument.h"
 
+#include "platform/secrets/PrivateFile.h"
 #include "platform/secrets/SecretStore.h"
 
 #include <fcntl.h>
@@ -35,24 +36,6 @@ public:
 private:
     int fd_;
 };
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Creates the missing folders of `folder` with mode 0700; existing ones stay as they are.
-bool makeFolder(const std::filesystem::path& folder) {
-    std::error_code error;
-    if (std::filesystem::is_directory(folder, error)) return true;
-    if (folder.has_parent_path() && folder.parent_path() != folder && !makeFolder(folder.parent_path())) return false;
-    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
-}
 
 void syncFolder(const std::filesystem::path& folder) {
     FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -169,19 +152,7 @@ bool AppSettingsDocument::save(const PersistedSettings& settings) noexcept {
 bool AppSettingsDocument::saveBytes(std::string_view bytes) noexcept {
     if (keepUnreadable_) return false;
     try {
-        const std::filesystem::path folder = file_.parent_path();
-        if (!makeFolder(folder)) return false;
-        // mkstemp creates the file with mode 0600 before any byte is in it.
-        std::string temporary = file_.string() + std::string(temporaryMarker) + "XXXXXX";
-        FileDescriptor file(::mkstemp(temporary.data()));
-        if (file.get() < 0) return false;
-        const bool written = ::fchmod(file.get(), 0600) == 0 && writeAll(file.get(), bytes) && ::fsync(file.get()) == 0;
-        if (!file.close() || !written || ::rename(temporary.c_str(), file_.c_str()) != 0) {
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        syncFolder(folder);
-        return true;
+        return secrets::replacePrivateFile(file_, bytes, temporaryMarker);
     } catch (const std::exception&) {
         return false;
     }
