@@ -171,6 +171,11 @@ Variant call(GDBusConnection* c, const char* destination, const char* path, cons
 }  // namespace
 
 DesktopTestBed::DesktopTestBed(Options options) : options_(options) {
+    if (options_.screenWidth < 1 || options_.screenHeight < 1 || options_.screenWidth > 16384 ||
+        options_.screenHeight > 16384) {
+        throw std::invalid_argument("desktop test bed: screen size " + std::to_string(options_.screenWidth) + "x" +
+                                    std::to_string(options_.screenHeight) + " out of range");
+    }
     home_ = root_.path() / "home";
     runtimeDirectory_ = root_.path() / "run";
     logDirectory_ = root_.path() / "logs";
@@ -252,9 +257,10 @@ void DesktopTestBed::startXServer() {
     Pipe ready;
     // -displayfd: the server picks a free display and writes its number when it accepts
     // connections. -noreset: the last client leaving must not wipe the root's properties.
+    const std::string screen =
+        std::to_string(options_.screenWidth) + "x" + std::to_string(options_.screenHeight) + "x24";
     xServer_ = std::make_unique<ChildProcess>(ChildProcess::Options{
-        .argv = {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset", "-dpi",
-                 "96"},
+        .argv = {"Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset", "-dpi", "96"},
         .environment = environment_,
         .log = logDirectory_ / "xvfb.log",
         .passedDescriptor = ready.fds[1]});

@@ -29,6 +29,10 @@ public:
         bool windowManager = true;
         bool accessibility = true;
         bool audio = true;
+        // The X screen's size in pixels (one monitor; a test may split it with
+        // `xrandr --setmonitor`).
+        int screenWidth = 1280;
+        int screenHeight = 800;
     };
 
     // Starts and waits for each piece; throws std::runtime_error naming the piece that

@@ -178,5 +178,23 @@ TEST_F(DesktopTestBedTest, AnotherBedGetsItsOwnDisplayAndStopsEveryPiece) {
     EXPECT_EQ(XOpenDisplay(display.c_str()), nullptr) << display << " still answers";
 }
 
+// The default screen is 1280 × 800; a bed may be asked for another size, within reason.
+TEST_F(DesktopTestBedTest, ScreenHasTheSizeAskedFor) {
+    auto rootSize = [](const std::string& display) {
+        Display* x = XOpenDisplay(display.c_str());
+        if (!x) return std::pair{0, 0};
+        const std::pair size{DisplayWidth(x, DefaultScreen(x)), DisplayHeight(x, DefaultScreen(x))};
+        XCloseDisplay(x);
+        return size;
+    };
+    EXPECT_EQ(rootSize(env("DISPLAY")), (std::pair{1280, 800}));
+    {
+        DesktopTestBed wide(DesktopTestBed::Options{
+            .windowManager = false, .accessibility = false, .audio = false, .screenWidth = 2560, .screenHeight = 800});
+        EXPECT_EQ(rootSize(wide.display()), (std::pair{2560, 800}));
+    }
+    EXPECT_THROW(DesktopTestBed(DesktopTestBed::Options{.audio = false, .screenWidth = 0}), std::invalid_argument);
+}
+
 }  // namespace
 }  // namespace pelora::testing

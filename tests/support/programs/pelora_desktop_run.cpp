@@ -1,5 +1,7 @@
 // pelora-desktop-run: runs one GUI test program inside a private desktop.
-//   pelora-desktop-run [--no-window-manager] [--no-accessibility] [--no-audio] -- program [arguments]
+//   pelora-desktop-run [--no-window-manager] [--no-accessibility] [--no-audio] [--screen WxH] -- program
+//                      [arguments]
+// --screen sets the X screen's size in pixels (default 1280x800).
 // Starts a DesktopTestBed, runs the program with the bed's environment, stops whatever
 // the program left running, stops the bed, and exits with the program's status
 // (128 + signal number when a signal ended it).
@@ -86,9 +88,22 @@ void stopLeftovers() {
     }
 }
 
+// "WxH", both whole positive numbers.
+bool parseScreenSize(const std::string& text, DesktopTestBed::Options& options) {
+    int width = 0, height = 0, consumed = 0;
+    if (std::sscanf(text.c_str(), "%5dx%5d%n", &width, &height, &consumed) != 2 ||
+        consumed != int(text.size()) || width < 1 || height < 1) {
+        std::cerr << "pelora-desktop-run: --screen wants WIDTHxHEIGHT, not \"" << text << "\"\n";
+        return false;
+    }
+    options.screenWidth = width;
+    options.screenHeight = height;
+    return true;
+}
+
 int usage() {
-    std::cerr << "usage: pelora-desktop-run [--no-window-manager] [--no-accessibility] [--no-audio] -- program "
-                 "[arguments]\n";
+    std::cerr << "usage: pelora-desktop-run [--no-window-manager] [--no-accessibility] [--no-audio] [--screen WxH] "
+                 "-- program [arguments]\n";
     return 2;
 }
 
@@ -106,7 +121,9 @@ int main(int argc, char** argv) {
         if (arg == "--no-window-manager") options.windowManager = false;
         else if (arg == "--no-accessibility") options.accessibility = false;
         else if (arg == "--no-audio") options.audio = false;
-        else return usage();
+        else if (arg == "--screen" && i + 1 < argc) {
+            if (!parseScreenSize(argv[++i], options)) return usage();
+        } else return usage();
     }
     if (i >= argc) return usage();
     std::vector<std::string> program(argv + i, argv + argc);
