@@ -347,7 +347,7 @@ void AppViewModel::stopRecordingAndTranscribe(bool triggerAutoPaste) {
     job.targetApp = capturedTargetApp_;
     job.focusedContext = capturedFocusedContext_;
     job.triggerAutoPaste = triggerAutoPaste;
-    c_.transcription.start(std::move(job));
+    runTranscription(std::move(job));
 }
 
 }  // namespace pelora

@@ -3,6 +3,7 @@
 #include "PeloraVoiceApp/MainThreadScheduler.h"
 #include "PeloraVoiceApp/controller/AppViewModelCollaborators.h"
 #include "PeloraVoiceApp/controller/AppViewModelListener.h"
+#include "PeloraVoiceApp/controller/DictationJob.h"
 #include "PeloraVoiceApp/controller/HistoryEntry.h"
 #include "PeloraVoiceApp/controller/OutputTab.h"
 #include "PeloraVoiceApp/controller/SidebarSection.h"
@@ -32,7 +33,7 @@
 namespace pelora {
 
 // The application's one controller: the state every window and the tray show, and the
-// dictation from key press to transcription. Toolkit-free and confined to the main thread;
+// dictation from key press to the delivered text. Toolkit-free and confined to the main thread;
 // callbacks from other threads and timers hop onto it and do nothing once it is gone.
 class AppViewModel {
 public:
@@ -164,6 +165,10 @@ public:
     void setSettingsEffectObserverForTesting(std::function<void(std::string_view effect)> observer) {
         settingsEffectObserver_ = std::move(observer);
     }
+    // Tests see each job handed to transcription, as it starts.
+    void setDictationJobObserverForTesting(std::function<void(const DictationJob&)> observer) {
+        dictationJobObserver_ = std::move(observer);
+    }
     // Where the settings are kept.
     const AppSettingsDocument& settingsDocument() const { return settingsDocument_; }
 
@@ -171,6 +176,45 @@ public:
     void toggleManualRecording();
     void startRecording(const std::string& sourceLabel, bool preferExternalTarget);
     void stopRecordingAndTranscribe(bool triggerAutoPaste);
+
+    // ---- Completion and history ----
+    // What the contextual correction pass is given by the completion that starts it.
+    struct ContextualPassRequest {
+        TranscriptionResult result;  // its text is the text that was delivered
+        std::vector<CustomVocabularyEntry> customVocabulary;
+        std::string sourceName;
+        std::optional<ActiveApplicationSnapshot> target;
+        std::string historyEntryID;
+        std::chrono::system_clock::time_point historyCreatedAt;
+        std::string sessionID;  // the completion's session; effects only while it is current
+        bool triggerAutoPaste = false;
+        bool insertedDirectly = false;
+        std::optional<TextInjectionOutcome> insertionOutcome;
+        bool enableMirkNetwork = false;
+        std::optional<FocusedTextContext> focusedContext;  // none when it must not leave the device
+    };
+
+    // Delivers a finished transcription (dictation, file or benchmark): publishes it, adds it
+    // to the history, inserts it into `target` (only when `triggerAutoPaste` and auto-insert
+    // are on and the text is not empty) or leaves it on the clipboard, plays "Pop", shows the
+    // completed overlay and, when its conditions hold, runs the contextual pass. `done` runs
+    // on the main thread once the pass (if any) has ended; never if the controller is
+    // destroyed first.
+    void completeTranscription(TranscriptionResult result, std::string sourceName,
+                               std::optional<ActiveApplicationSnapshot> target,
+                               std::optional<FocusedTextContext> focusedContext, bool triggerAutoPaste,
+                               std::function<void()> done = {});
+    // Tests see what each contextual pass is given, as the completion starts it.
+    void setContextualPassObserverForTesting(std::function<void(const ContextualPassRequest&)> observer) {
+        contextualPassObserver_ = std::move(observer);
+    }
+    // Shows an entry's result as the current one (a row of the sidebar's history).
+    void selectHistoryEntry(const HistoryEntry& entry);
+    // The contextual pass's correction of an entry: same id, same place. An entry no longer
+    // in the list (trimmed meanwhile) is left alone; false then.
+    bool replaceHistoryEntry(const std::string& id, std::chrono::system_clock::time_point createdAt,
+                             const std::string& sourceName, const std::optional<ActiveApplicationSnapshot>& target,
+                             TranscriptionResult corrected);
 
     // The current session; replaced whenever a dictation starts or stops.
     const std::string& activeTranscriptionSessionID() const { return activeTranscriptionSessionID_; }
@@ -191,6 +235,10 @@ public:
     static constexpr std::string_view bootStartedStatus = "音声認識エンジンを準備中...";
     static constexpr std::string_view readyStatus = "準備完了";
     static constexpr std::string_view japaneseOnlyReadyStatus = "準備完了 (日本語モード)";
+    static constexpr std::size_t historyLimit = 40;
+    static constexpr std::string_view recognitionErrorPrefix = "音声認識エラー: ";
+    static constexpr std::string_view copiedToClipboardSummary = "📋 クリップボードにコピー完了";
+    static constexpr std::string_view transcriptionCompletedSummary = "✓ 文字起こし完了";
     static constexpr std::string_view permissionRefusedText =
         "マイク音声を取得できません。サウンドサーバーと入力デバイスを確認するか、「マイク権限をリセットして再許可」を押してください。";
 
@@ -231,6 +279,32 @@ private:
     void playCue(std::string_view name);
     void showBootProgress(std::uint64_t boot, std::string line);
     void finishBoot(std::uint64_t boot, BootOutcome outcome);
+
+    // The transcription of a stopped recording: the transcriber (built first when neither the
+    // boot nor an earlier dictation has made one), recognition on a worker, then the completion.
+    void runTranscription(DictationJob job);
+    void transcribeWith(std::shared_ptr<const PeloraHybridTranscriber> transcriber, DictationJob job);
+    void transcriptionFailed(const std::string& description);
+    // What the completion does once the insertion (if any) is over.
+    struct Delivery {
+        TranscriptionResult result;
+        std::string sourceName;
+        std::optional<ActiveApplicationSnapshot> target;
+        std::optional<FocusedTextContext> focusedContext;
+        bool triggerAutoPaste = false;
+        std::string sessionID;
+        std::string historyEntryID;
+        std::chrono::system_clock::time_point historyCreatedAt;
+        std::optional<TextInjectionOutcome> outcome;  // none when nothing was inserted
+    };
+    void finishDelivery(Delivery delivery, std::function<void()> done);
+    HistoryEntry addHistoryEntry(const TranscriptionResult& result, const std::string& sourceName,
+                                 const std::optional<ActiveApplicationSnapshot>& target);
+
+    // The contextual correction pass, the completion's last step. Returns the handle that
+    // cancels it (kept as the active pass); `done` runs on the main thread when it has
+    // ended, cancelled or not.
+    MainThreadScheduler::Task runMirkAutoReplacePass(ContextualPassRequest request, std::function<void()> done);
 
     // Construction steps and handlers whose work belongs to later flows (settings,
     // playground, earlier editions, reinsertion); each is called in its place.
@@ -313,6 +387,8 @@ private:
     AppSettingsDocument settingsDocument_;
     bool loadingSettings_ = false;  // the load writes the document once, at its end
     std::function<void(std::string_view)> settingsEffectObserver_;
+    std::function<void(const DictationJob&)> dictationJobObserver_;
+    std::function<void(const ContextualPassRequest&)> contextualPassObserver_;
     JapaneseInputProcessor processor_;
     JapaneseEmbeddingReranker reranker_;
 

@@ -9,7 +9,6 @@
 #include "PeloraVoiceApp/controller/DictationPaster.h"
 #include "PeloraVoiceApp/controller/DictationRecorder.h"
 #include "PeloraVoiceApp/controller/DictationTargetCapture.h"
-#include "PeloraVoiceApp/controller/DictationTranscription.h"
 #include "PeloraVoiceApp/controller/LastExternalAppSource.h"
 #include "PeloraVoiceApp/controller/PermissionAccess.h"
 #include "PeloraVoiceApp/controller/PushToTalkWatcher.h"
@@ -34,13 +33,13 @@ struct AppViewModelCollaborators {
     DictationTargetCapture& targetCapture;
     PermissionAccess& permissions;
     CuePlayer& cues;
-    DictationTranscription& transcription;
     DictationPaster& paster;
     ReinsertShortcutWatcher& reinsertShortcut;
     LastExternalAppSource& lastExternalApp;
     // Shared with the workers that call it, which may outlive the controller.
     std::shared_ptr<DictationEngine> engine;
-    // Where blocking engine work runs (a thread of its own per job by default).
+    // Where blocking engine work runs (building the transcriber, recognition, the boot's
+    // downloads): a thread of its own per job by default.
     mainthread::WorkerSpawner spawnWorker = mainthread::spawnThread;
     // Whether the desktop offers an on-device language model (none on Linux).
     bool onDeviceLanguageModelAvailable = false;

@@ -1,6 +1,6 @@
-// Steps of the construction and handlers whose work arrives with the settings, the
-// playground, the earlier-edition check and reinsertion. Each flow replaces its step here
-// with its own definition in its own file.
+// Steps of the construction and handlers whose work arrives with the earlier-edition check,
+// reinsertion and the contextual correction pass. Each flow replaces its step here with its
+// own definition in its own file.
 #include "PeloraVoiceApp/controller/AppViewModel.h"
 
 namespace pelora {
@@ -8,5 +8,10 @@ namespace pelora {
 void AppViewModel::checkConflictingLegacyApps() {}
 void AppViewModel::performReinsertLastTranscription(bool /*fromMainWindowButton*/) {}
 void AppViewModel::reinsertShortcutTriggered() {}
+MainThreadScheduler::Task AppViewModel::runMirkAutoReplacePass(ContextualPassRequest /*request*/,
+                                                               std::function<void()> done) {
+    if (done) done();
+    return {};
+}
 
 }  // namespace pelora

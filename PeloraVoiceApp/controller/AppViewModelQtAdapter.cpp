@@ -128,6 +128,15 @@ void AppViewModelQtAdapter::startRecording(const QString& sourceLabel, bool pref
 void AppViewModelQtAdapter::stopRecordingAndTranscribe(bool triggerAutoPaste) {
     model_.stopRecordingAndTranscribe(triggerAutoPaste);
 }
+void AppViewModelQtAdapter::selectHistoryEntry(const QString& id) {
+    const std::string wanted = utf8(id);
+    for (const HistoryEntry& entry : model_.history()) {
+        if (entry.id == wanted) {
+            model_.selectHistoryEntry(entry);
+            return;
+        }
+    }
+}
 void AppViewModelQtAdapter::applicationStateChanged(Qt::ApplicationState state) {
     if (state == Qt::ApplicationActive) model_.applicationDidBecomeActive();
 }

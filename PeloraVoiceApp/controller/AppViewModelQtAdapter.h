@@ -140,6 +140,8 @@ public slots:
     void toggleManualRecording();
     void startRecording(const QString& sourceLabel, bool preferExternalTarget);
     void stopRecordingAndTranscribe(bool triggerAutoPaste);
+    // The history entry with this id (no longer listed: nothing happens).
+    void selectHistoryEntry(const QString& id);
     // Connected to the application's state: becoming active reads the permissions again.
     void applicationStateChanged(Qt::ApplicationState state);
 

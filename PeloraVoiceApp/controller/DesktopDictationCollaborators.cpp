@@ -81,6 +81,11 @@ public:
     void showTranscribing(std::string engineBadge, std::optional<std::string> targetAppName) override {
         panel_.showTranscribing(std::move(engineBadge), std::move(targetAppName));
     }
+    void showCompleted(std::string text, double latencyMs, double rtfx, std::string outcomeSummary,
+                       bool isDirectInsert, std::string reinsertBadge) override {
+        panel_.showCompleted(std::move(text), latencyMs, rtfx, std::move(outcomeSummary), isDirectInsert,
+                             std::move(reinsertBadge));
+    }
     void hideHUD() override { panel_.hideHUD(); }
     void setActionHandlers(std::function<void()> onReinsertRequested,
                            std::function<void(const std::string&)> onCopyRequested) override {
@@ -150,12 +155,12 @@ private:
 class PasterAdapter final : public DictationPaster {
 public:
     void copyOnly(const std::string& text) override { Paster::shared().copyOnly(text); }
-};
-
-// Until the transcription flow takes the job, a stopped recording goes nowhere.
-class NoTranscription final : public DictationTranscription {
-public:
-    void start(DictationJob) override {}
+    void injectIntoFocusedField(std::string text, std::optional<ActiveApplicationSnapshot> targetApp,
+                                bool restoreClipboard, bool allowDuplicates,
+                                std::function<void(TextInjectionOutcome)> done) override {
+        Paster::shared().injectIntoFocusedField(std::move(text), std::move(targetApp), restoreClipboard,
+                                                allowDuplicates, std::move(done));
+    }
 };
 
 }  // namespace
@@ -179,7 +184,6 @@ struct DesktopDictationCollaborators::Parts {
     TargetCaptureAdapter targetCapture;
     PermissionAdapter permissionAccess{permissions};
     CueAdapter cues{sounds};
-    NoTranscription transcription;
     PasterAdapter paster;
     ReinsertAdapter reinsertShortcut{reinsertMonitor};
     LastExternalAppAdapter lastExternalApp;
@@ -205,7 +209,6 @@ AppViewModelCollaborators DesktopDictationCollaborators::collaborators() {
         .targetCapture = p.targetCapture,
         .permissions = p.permissionAccess,
         .cues = p.cues,
-        .transcription = p.transcription,
         .paster = p.paster,
         .reinsertShortcut = p.reinsertShortcut,
         .lastExternalApp = p.lastExternalApp,

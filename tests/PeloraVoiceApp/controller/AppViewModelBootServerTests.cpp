@@ -45,7 +45,6 @@ public:
             .targetCapture = targetCapture,
             .permissions = permissions,
             .cues = cues,
-            .transcription = transcription,
             .paster = paster,
             .reinsertShortcut = reinsertShortcut,
             .lastExternalApp = lastExternalApp,
@@ -85,7 +84,6 @@ public:
     FakeTargetCapture targetCapture;
     FakePermissions permissions;
     FakeCues cues;
-    FakeTranscription transcription;
     FakePaster paster;
     FakeReinsertShortcut reinsertShortcut;
     FakeLastExternalApp lastExternalApp;

@@ -17,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -106,6 +107,12 @@ struct FakeOverlay : DictationOverlay, Logged {
         std::string badge;
         std::optional<std::string> target;
         bool locked = false;
+        // The completed state.
+        std::string text;
+        double latencyMs = 0;
+        double rtfx = 0;
+        std::string summary;
+        bool directInsert = false;
     };
     std::vector<Shown> calls;
 
@@ -115,6 +122,11 @@ struct FakeOverlay : DictationOverlay, Logged {
     }
     void showTranscribing(std::string badge, std::optional<std::string> target) override {
         calls.push_back({"transcribing", 0, 0, std::move(badge), std::move(target), false});
+    }
+    void showCompleted(std::string text, double latencyMs, double rtfx, std::string summary, bool directInsert,
+                       std::string reinsertBadge) override {
+        calls.push_back({"completed", 0, 0, std::move(reinsertBadge), std::nullopt, false, std::move(text), latencyMs,
+                         rtfx, std::move(summary), directInsert});
     }
     void hideHUD() override { calls.push_back({"hidden", 0, 0, "", std::nullopt, false}); }
     void setActionHandlers(std::function<void()> reinsert, std::function<void(const std::string&)> copy) override {
@@ -164,11 +176,6 @@ struct FakeCues : CuePlayer {
     void play(std::string_view name) override { played.emplace_back(name); }
 };
 
-struct FakeTranscription : DictationTranscription {
-    std::vector<DictationJob> jobs;
-    void start(DictationJob job) override { jobs.push_back(std::move(job)); }
-};
-
 struct FakeKeyStore : APIKeyStore, Logged {
     std::optional<std::string> key;
     bool refuseWrites = false;
@@ -210,6 +217,23 @@ struct RecordingListener : AppViewModelListener {
 struct FakePaster : DictationPaster {
     std::vector<std::string> copied;
     void copyOnly(const std::string& text) override { copied.push_back(text); }
+
+    struct Insertion {
+        std::string text;
+        std::optional<ActiveApplicationSnapshot> target;
+        bool restoreClipboard;
+        bool allowDuplicates;
+        std::function<void(TextInjectionOutcome)> done;
+    };
+    std::vector<Insertion> insertions;
+    // Answered at once with this outcome; none: the test answers through `insertions`.
+    std::optional<TextInjectionOutcome> outcome = TextInjectionOutcome::injectedViaAX("Editor");
+    void injectIntoFocusedField(std::string text, std::optional<ActiveApplicationSnapshot> target,
+                                bool restoreClipboard, bool allowDuplicates,
+                                std::function<void(TextInjectionOutcome)> done) override {
+        insertions.push_back({std::move(text), std::move(target), restoreClipboard, allowDuplicates, done});
+        if (outcome) done(*outcome);
+    }
 };
 
 struct FakeReinsertShortcut : ReinsertShortcutWatcher, Logged {
@@ -255,30 +279,57 @@ struct IdleEG2Pipeline : EG2Pipeline {
     EG2CoreMLOutput runCoreMLPipeline(std::span<const float>) override { return {}; }
 };
 
+// What the recognisers of the fake engine's transcribers answer; shared by all of them,
+// changed by the test between runs and read on the workers.
+struct SpeechScript {
+    std::mutex mutex;
+    std::string text = "今日は晴れです。";
+    std::optional<std::string> failure;
+    bool failWithNonStandardException = false;
+    std::vector<std::size_t> sampleCounts;  // one per run
+    // Runs on the worker before the answer (a gate a test can hold closed).
+    std::function<void()> beforeAnswer;
+};
+
 // The Japanese recogniser of a scripted transcriber: answers `text` as one run, or throws.
 struct ScriptedSpeechRecognizer : JapaneseSpeechRecognizer {
     std::string text;
     std::optional<std::string> failure;
+    std::shared_ptr<SpeechScript> script;  // when set, it decides
     JapaneseSpeechTranscript transcribeWithSpeechAnalyzer(std::span<const float> samples,
                                                           std::string_view source) override {
-        if (failure) throw std::runtime_error(*failure);
+        std::string answer = text;
+        std::optional<std::string> error = failure;
+        bool nonStandard = false;
+        if (script) {
+            if (script->beforeAnswer) script->beforeAnswer();
+            std::lock_guard lock(script->mutex);
+            script->sampleCounts.push_back(samples.size());
+            answer = script->text;
+            error = script->failure;
+            nonStandard = script->failWithNonStandardException;
+        }
+        if (nonStandard) throw 42;
+        if (error) throw std::runtime_error(*error);
         TranscribedWord run;
-        run.text = text;
-        run.rawText = text;
+        run.text = answer;
+        run.rawText = answer;
         run.start = 0;
         run.end = static_cast<double>(samples.size()) / 16000;
         run.confidence = 1;
         run.source = std::string(source);
-        return {text, {run}};
+        return {answer, {run}};
     }
 };
 
 // A transcriber with the real correction stages over a scripted recogniser.
-inline std::shared_ptr<const PeloraHybridTranscriber> scriptedTranscriber(bool eg2Loaded, std::string text = "") {
+inline std::shared_ptr<const PeloraHybridTranscriber> scriptedTranscriber(
+    bool eg2Loaded, std::string text = "", std::shared_ptr<SpeechScript> script = nullptr) {
     TranscriptionStages stages;
     if (eg2Loaded) stages.eg2 = std::make_unique<IdleEG2Pipeline>();
     auto speech = std::make_shared<ScriptedSpeechRecognizer>();
     speech->text = std::move(text);
+    speech->script = std::move(script);
     stages.speech = speech;
     stages.reranker = std::make_shared<JapaneseEmbeddingReranker>();
     stages.inputProcessor = std::make_shared<JapaneseInputProcessor>();
@@ -319,10 +370,18 @@ struct FakeEngine : DictationEngine {
         if (assetFailure) throw std::runtime_error(*assetFailure);
         return "ja_JP";
     }
+    // What the built transcribers recognise.
+    std::shared_ptr<SpeechScript> speech = std::make_shared<SpeechScript>();
+    std::mutex builtMutex;
+    std::vector<std::weak_ptr<const PeloraHybridTranscriber>> built;  // in the order built
+
     std::shared_ptr<const PeloraHybridTranscriber> makeTranscriber() override {
         ++builds;
         if (buildFailure) throw std::runtime_error(*buildFailure);
-        return scriptedTranscriber(transcriberHasEG2);
+        auto transcriber = scriptedTranscriber(transcriberHasEG2, "", speech);
+        std::lock_guard lock(builtMutex);
+        built.push_back(transcriber);
+        return transcriber;
     }
 };
 
@@ -331,6 +390,13 @@ struct ManualWorkers {
     std::deque<std::function<void()>> jobs;
     mainthread::WorkerSpawner spawner() {
         return [this](std::function<void()> job) { jobs.push_back(std::move(job)); };
+    }
+    // The oldest job held.
+    void runNext() {
+        ASSERT_FALSE(jobs.empty());
+        auto job = std::move(jobs.front());
+        jobs.pop_front();
+        job();
     }
     void runAll() {
         while (!jobs.empty()) {
@@ -383,8 +449,11 @@ protected:
     FakeTargetCapture targetCapture;
     FakePermissions permissions;
     FakeCues cues;
-    FakeTranscription transcription;
     FakePaster paster;
+    // The jobs handed to transcription, as they started.
+    struct JobLog {
+        std::vector<DictationJob> jobs;
+    } transcription;
     FakeReinsertShortcut reinsertShortcut;
     FakeLastExternalApp lastExternalApp;
     std::shared_ptr<FakeEngine> engine = std::make_shared<FakeEngine>();
@@ -411,13 +480,13 @@ protected:
             .targetCapture = targetCapture,
             .permissions = permissions,
             .cues = cues,
-            .transcription = transcription,
             .paster = paster,
             .reinsertShortcut = reinsertShortcut,
             .lastExternalApp = lastExternalApp,
             .engine = engine,
             .spawnWorker = workers.spawner(),
         });
+        model->setDictationJobObserverForTesting([this](const DictationJob& job) { transcription.jobs.push_back(job); });
         return *model;
     }
 };
