@@ -98,6 +98,27 @@ public:
         XTestFakeButtonEvent(display_, 1, False, CurrentTime);
         XFlush(display_);
     }
+    // Paints the desktop one colour the way a wallpaper setter does: a root background pixmap
+    // named in _XROOTPMAP_ID, which a compositing manager paints behind the windows (it
+    // ignores a plain background colour such as `xsetroot -solid` sets).
+    void paintRoot(const QColor& colour) {
+        const Window root = DefaultRootWindow(display_);
+        const int screen = DefaultScreen(display_);
+        const Pixmap tile = XCreatePixmap(display_, root, 1, 1, unsigned(DefaultDepth(display_, screen)));
+        GC gc = XCreateGC(display_, tile, 0, nullptr);
+        XSetForeground(display_, gc, (unsigned long)(colour.red()) << 16 | (unsigned long)(colour.green()) << 8 |
+                                         (unsigned long)(colour.blue()));
+        XFillRectangle(display_, tile, gc, 0, 0, 1, 1);
+        XFreeGC(display_, gc);
+        XSetWindowBackgroundPixmap(display_, root, tile);
+        XChangeProperty(display_, root, XInternAtom(display_, "_XROOTPMAP_ID", False), XA_PIXMAP, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&tile), 1);
+        XClearWindow(display_, root);
+        if (rootTile_)
+            XFreePixmap(display_, rootTile_);
+        rootTile_ = tile;
+        XSync(display_, False);
+    }
     void movePointer(QPoint to) {
         XTestFakeMotionEvent(display_, -1, to.x(), to.y(), CurrentTime);
         XFlush(display_);
@@ -105,6 +126,7 @@ public:
 
 private:
     Display* display_;
+    Pixmap rootTile_ = 0;
 };
 
 // The application dictated into: a window with one text field, in its own process.

@@ -11,7 +11,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFontMetricsF>
 #include <QImage>
+#include <QPainter>
 #include <QProcess>
 #include <QScreen>
 #include <QStringList>
@@ -21,8 +23,12 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
-#include "tests/PeloraVoiceApp/hud/desktop/HUDDesktopSupport.h"
+#include <X11/extensions/shape.h>
 
+#include "tests/PeloraVoiceApp/hud/desktop/HUDDesktopSupport.h"
+#include "tests/support/ChildProcess.h"
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -224,8 +230,135 @@ TEST_F(HUDDesktopTest, DrawsThePillOnTheScreen) {
                 if (screen.pixelColor(px, py).lightness() > 180)
                     ++ink;
         EXPECT_GT(ink, 60);
+        // Drawn as the characters themselves, not as the boxes of missing glyphs: the ink on
+        // the screen matches the line painted here with real glyphs far better than the same
+        // number of boxes (unassigned code points) in the same place.
+        const QRectF exact = onScreen(panel, panel.floatingView()->currentLayout().result);
+        const QString shown = panel.floatingView()->currentLayout().resultText;
+        auto inkOf = [&](const QString& text) {
+            QImage image(result.size(), QImage::Format_RGB32);
+            image.fill(Qt::black);
+            QPainter painter(&image);
+            painter.setFont(HUDFloatingView::resultFont());
+            painter.setPen(Qt::white);
+            painter.drawText(exact.translated(-result.topLeft()), Qt::AlignLeft | Qt::AlignVCenter, text);
+            return image;
+        };
+        const QImage glyphs = inkOf(shown), boxes = inkOf(QString(shown.size(), QChar(0x0378)));
+        int missGlyphs = 0, missBoxes = 0;
+        for (int py = 0; py < result.height(); ++py) {
+            for (int px = 0; px < result.width(); ++px) {
+                const bool onScreenInk = screen.pixelColor(result.topLeft() + QPoint(px, py)).lightness() > 140;
+                missGlyphs += onScreenInk != (glyphs.pixelColor(px, py).lightness() > 140);
+                missBoxes += onScreenInk != (boxes.pixelColor(px, py).lightness() > 140);
+            }
+        }
+        EXPECT_LT(missGlyphs * 3, missBoxes) << missGlyphs << " pixels differ from glyphs, " << missBoxes
+                                             << " from boxes";
         panel.hideHUD();
     }
+}
+
+// The window as the X server has it: its depth (32 for an ARGB visual) and whether its
+// bounding region is shaped.
+struct XWindowLook {
+    int depth = 0;
+    bool shaped = false;
+};
+
+XWindowLook windowLook(Display* display, Window window) {
+    XWindowLook look;
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(display, window, &attributes))
+        look.depth = attributes.depth;
+    int boundingShaped = 0, clipShaped = 0, x = 0, y = 0, cx = 0, cy = 0;
+    unsigned w = 0, h = 0, cw = 0, ch = 0;
+    if (XShapeQueryExtents(display, window, &boundingShaped, &x, &y, &w, &h, &clipShaped, &cx, &cy, &cw, &ch))
+        look.shaped = boundingShaped != 0;
+    return look;
+}
+
+// With a compositing manager the pill is an ARGB window: the desktop shows through its fill
+// (0.93 opaque) and its shadow darkens the desktop below the capsule. Without one it is a
+// shaped window of the screen's depth, opaque, with no shadow. The panel looks again each
+// time it comes on screen, so a compositor started or stopped meanwhile is followed.
+TEST_F(HUDDesktopTest, TranslucentWithShadowsUnderACompositorShapedWithout) {
+    HUDPanel panel(QtMainThreadScheduler::shared(), [] { return std::optional<HUDRect>(HUDRect{600, 300, 2, 18}); });
+    const QColor otherRoot{0x00, 0xff, 0x00};
+
+    struct Look {
+        QColor insideFill;     // a pixel of the capsule's fill, away from its content
+        QColor belowCapsule;   // just below the capsule's bottom, inside the window
+        QColor farBeside;      // inside the window, far right of the capsule
+    };
+    auto look = [&](const QColor& root) {
+        x.paintRoot(root);
+        panel.showRecording(1.0, 0.3f, "EG2", std::nullopt, false);
+        spinFor(500ms);
+        const QImage screen = grabRoot();
+        const QRectF capsule = onScreen(panel, panel.floatingView()->currentLayout().capsule);
+        Look seen;
+        seen.insideFill = screen.pixelColor(QPoint(int(capsule.left()) + 6, int(capsule.center().y())));
+        seen.belowCapsule = screen.pixelColor(QPoint(int(capsule.center().x()), int(capsule.bottom()) + 3));
+        seen.farBeside = screen.pixelColor(panel.pos() + QPoint(panel.width() - 6, panel.height() / 2));
+        EXPECT_LT(capsule.right() + 60, panel.pos().x() + panel.width() - 6) << "the capsule fills the window";
+        panel.hideHUD();
+        spinFor(100ms);
+        return seen;
+    };
+    auto expectShaped = [&] {
+        panel.showRecording(1.0, 0.3f, "EG2", std::nullopt, false);
+        spinFor(200ms);
+        EXPECT_FALSE(panel.usesCompositor());
+        const XWindowLook window = windowLook(x.display(), Window(panel.winId()));
+        EXPECT_EQ(window.depth, DefaultDepth(x.display(), DefaultScreen(x.display())));
+        EXPECT_TRUE(window.shaped);
+        panel.hideHUD();
+        const Look a = look(rootColour), b = look(otherRoot);
+        EXPECT_EQ(a.insideFill, b.insideFill) << "an opaque fill does not show the desktop";
+        EXPECT_EQ(a.belowCapsule, rootColour) << "no shadow";
+        EXPECT_EQ(b.belowCapsule, otherRoot);
+        EXPECT_EQ(a.farBeside, rootColour);
+    };
+
+    {
+        SCOPED_TRACE("no compositor");
+        expectShaped();
+    }
+    {
+        SCOPED_TRACE("compositor");
+        pelora::testing::ChildProcess compositor({.argv = {"xcompmgr"}});
+        ASSERT_TRUE(spinUntil([] { return HUDPanel::compositorRunning(); }, 10s)) << "xcompmgr did not start";
+        panel.showRecording(1.0, 0.3f, "EG2", std::nullopt, false);
+        spinFor(300ms);
+        EXPECT_TRUE(panel.usesCompositor());
+        const XWindowLook window = windowLook(x.display(), Window(panel.winId()));
+        EXPECT_EQ(window.depth, 32);
+        EXPECT_FALSE(window.shaped);
+        panel.hideHUD();
+
+        const Look a = look(rootColour), b = look(otherRoot);
+        // 7 % of the desktop shows through the fill: magenta and green differ by 255 in
+        // every channel, so the fill differs by about 18.
+        EXPECT_GE(colourDistance(a.insideFill, b.insideFill), 10)
+            << a.insideFill.name().toStdString() << " " << b.insideFill.name().toStdString();
+        EXPECT_LE(colourDistance(a.insideFill, b.insideFill), 30);
+        // The shadow: the desktop below the capsule is darkened, but still shows.
+        EXPECT_LT(a.belowCapsule.lightness(), rootColour.lightness() - 10) << a.belowCapsule.name().toStdString();
+        EXPECT_GT(a.belowCapsule.red(), a.belowCapsule.green()) << a.belowCapsule.name().toStdString();
+        EXPECT_NE(b.belowCapsule, otherRoot);
+        EXPECT_GT(b.belowCapsule.green(), b.belowCapsule.red()) << b.belowCapsule.name().toStdString();
+        // Far beside the capsule the window is fully transparent.
+        EXPECT_LE(colourDistance(a.farBeside, rootColour), 2) << a.farBeside.name().toStdString();
+        EXPECT_LE(colourDistance(b.farBeside, otherRoot), 2) << b.farBeside.name().toStdString();
+        compositor.stop();
+        ASSERT_TRUE(spinUntil([] { return !HUDPanel::compositorRunning(); }, 10s));
+    }
+    {
+        SCOPED_TRACE("compositor gone again");
+        expectShaped();
+    }
+    x.paintRoot(rootColour);
 }
 
 // The pill under the caret of the focused field as the accessibility bus reports it.

@@ -1,7 +1,7 @@
 # The overlay on a real desktop: focus, clicks, placement and pixels. Runs inside the
 # private test desktop, with its own target application.
 set(PELORA_DESKTOP_TEST ON)
-pkg_check_modules(HUD_X11 REQUIRED IMPORTED_TARGET x11 xtst)
+pkg_check_modules(HUD_X11 REQUIRED IMPORTED_TARGET x11 xtst xext)
 target_link_libraries(${PELORA_TEST_TARGET} PRIVATE PkgConfig::HUD_X11)
 
 find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
