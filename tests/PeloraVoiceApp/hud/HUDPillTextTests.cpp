@@ -4,11 +4,14 @@
 
 #include <QLocale>
 
+#include <clocale>
 #include <locale>
+#include <string>
 
 namespace {
 
-// A C++ locale with a decimal comma, as a German desktop would have.
+// A decimal comma, as a German desktop would have, in the C++ global locale, Qt's default
+// locale and (where the system has it) the C library's numeric locale, which printf follows.
 struct CommaDecimal : std::numpunct<char> {
     char do_decimal_point() const override { return ','; }
 };
@@ -17,14 +20,18 @@ class GermanLocale {
 public:
     GermanLocale() : previousGlobal_(std::locale::global(std::locale(std::locale::classic(), new CommaDecimal))) {
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        previousNumeric_ = std::setlocale(LC_NUMERIC, nullptr);
+        std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
     }
     ~GermanLocale() {
+        std::setlocale(LC_NUMERIC, previousNumeric_.c_str());
         std::locale::global(previousGlobal_);
         QLocale::setDefault(QLocale::c());
     }
 
 private:
     std::locale previousGlobal_;
+    std::string previousNumeric_;
 };
 
 TEST(HUDPillTextTest, NumbersNeverFollowTheDesktopLocale) {
