@@ -114,13 +114,6 @@ AppViewModel::~AppViewModel() {
 
 void AppViewModel::applicationDidBecomeActive() { refreshPermissions(); }
 
-void AppViewModel::startPermissionMonitor() {
-    const Liveness weak = liveness();
-    permissionMonitorTimer_ = c_.scheduler.repeatEvery(permissionMonitorPeriod, [weak] {
-        if (auto self = weak.lock()) (*self)->refreshPermissions();
-    });
-}
-
 void AppViewModel::addListener(AppViewModelListener* listener) {
     if (listener && std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end())
         listeners_.push_back(listener);
@@ -170,10 +163,6 @@ void AppViewModel::invalidateTranscriptionSession() {
     activeMirkTask_.cancel();
     activeMirkTask_ = MainThreadScheduler::Task();
     activeTranscriptionSessionID_ = makeRandomUUID();
-}
-
-void AppViewModel::refreshPermissions() {
-    assign(permissionHealth_, c_.permissions.checkPermissionHealth(), P::permissionHealth);
 }
 
 void AppViewModel::pushToTalkStartHandler(bool handsFree) {

@@ -133,6 +133,38 @@ public:
     // The application became the active one (forwarded from the toolkit): permissions are read again.
     void applicationDidBecomeActive();
 
+    // ---- Permissions and earlier editions ----
+    // Reads the permissions again (from state the desktop keeps current; never waits),
+    // announces a newly granted one, and lists the earlier editions running now.
+    void refreshPermissions();
+    // Asks for every missing permission.
+    void requestPermissions();
+    void requestAllPermissions() { requestPermissions(); }
+    void requestAndOpenAccessibility();
+    void resetAndRePromptAccessibility();
+    void revealAppInFinder();
+    void openInputMonitoringSettings();
+    // Opens the sound settings when the microphone is usable, else asks again (reconnecting
+    // to the sound server) and opens them only when that did not help.
+    void openMicrophoneSettings();
+    void resetAndRePromptMicrophone();
+    // Asks the earlier editions to quit; when some did, the hot keys are taken again.
+    void terminateConflictingLegacyApps();
+
+    static constexpr std::string_view accessibilityGrantedNotice =
+        "✓ アクセシビリティ権限が有効になりました！すべてのアプリへの直接テキスト挿入が利用可能です。";
+    static constexpr std::string_view microphoneGrantedNotice =
+        "✓ マイク音声取得の権限が有効になりました！音声入力が利用可能です。";
+    static constexpr std::string_view legacyEditionRunningNotice =
+        "⚠️ 旧バージョンの PeloraVoice が同時起動しています。ショートカット競合を防ぐため、必要に応じてバナーから終了できます。";
+    static constexpr std::string_view accessibilityResetNotice =
+        "アクセシビリティとマイクの接続をやり直しました。反映されない場合は「状態を再確認」を押してください。";
+    static constexpr std::string_view microphoneRegrantedAfterResetNotice =
+        "✓ マイク権限キャッシュをリセットして再許可しました！音声入力が利用可能です。";
+    static constexpr std::string_view microphoneReregisteredNotice = "✓ マイク権限を再登録し、音声取得が有効になりました！";
+    static constexpr std::string_view microphoneResetPendingNotice =
+        "マイクへの接続をやり直しました。サウンドサーバーと入力デバイスを確認してください。";
+
     // ---- Settings: persistence, the vocabulary and the API key, the playground ----
     // Writes the whole settings document from the current values (every settings setter
     // does, after its other effects); a failed write keeps the previous document.
@@ -270,7 +302,9 @@ private:
     void levelHandler(float level);
     void beginRecording(const std::string& sourceLabel);
     void invalidateTranscriptionSession();
-    void refreshPermissions();
+    void setStatusNotice(std::string_view text);
+    // Clears an error about the microphone; any other error stays.
+    void clearMicrophoneError();
     void runPermissionWait(const std::shared_ptr<PermissionWait>& wait, const std::string& requestID,
                            MicrophoneAuthorizationStatus status, const std::string& label);
     void finishPermissionWait(const std::shared_ptr<PermissionWait>& wait, const std::string& requestID,

@@ -5,7 +5,6 @@
 
 namespace pelora {
 
-void AppViewModel::checkConflictingLegacyApps() {}
 void AppViewModel::performReinsertLastTranscription(bool /*fromMainWindowButton*/) {}
 void AppViewModel::reinsertShortcutTriggered() {}
 MainThreadScheduler::Task AppViewModel::runMirkAutoReplacePass(ContextualPassRequest /*request*/,

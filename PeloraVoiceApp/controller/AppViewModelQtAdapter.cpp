@@ -137,6 +137,15 @@ void AppViewModelQtAdapter::selectHistoryEntry(const QString& id) {
         }
     }
 }
+void AppViewModelQtAdapter::refreshPermissions() { model_.refreshPermissions(); }
+void AppViewModelQtAdapter::requestPermissions() { model_.requestPermissions(); }
+void AppViewModelQtAdapter::requestAndOpenAccessibility() { model_.requestAndOpenAccessibility(); }
+void AppViewModelQtAdapter::resetAndRePromptAccessibility() { model_.resetAndRePromptAccessibility(); }
+void AppViewModelQtAdapter::revealAppInFinder() { model_.revealAppInFinder(); }
+void AppViewModelQtAdapter::openInputMonitoringSettings() { model_.openInputMonitoringSettings(); }
+void AppViewModelQtAdapter::openMicrophoneSettings() { model_.openMicrophoneSettings(); }
+void AppViewModelQtAdapter::resetAndRePromptMicrophone() { model_.resetAndRePromptMicrophone(); }
+void AppViewModelQtAdapter::terminateConflictingLegacyApps() { model_.terminateConflictingLegacyApps(); }
 void AppViewModelQtAdapter::applicationStateChanged(Qt::ApplicationState state) {
     if (state == Qt::ApplicationActive) model_.applicationDidBecomeActive();
 }

@@ -142,6 +142,16 @@ public slots:
     void stopRecordingAndTranscribe(bool triggerAutoPaste);
     // The history entry with this id (no longer listed: nothing happens).
     void selectHistoryEntry(const QString& id);
+    // Permissions and earlier editions.
+    void refreshPermissions();
+    void requestPermissions();
+    void requestAndOpenAccessibility();
+    void resetAndRePromptAccessibility();
+    void revealAppInFinder();
+    void openInputMonitoringSettings();
+    void openMicrophoneSettings();
+    void resetAndRePromptMicrophone();
+    void terminateConflictingLegacyApps();
     // Connected to the application's state: becoming active reads the permissions again.
     void applicationStateChanged(Qt::ApplicationState state);
 

@@ -1,6 +1,7 @@
 #include "PeloraVoiceApp/controller/DesktopDictationCollaborators.h"
 
 #include "PeloraVoiceApp/QtMainThreadScheduler.h"
+#include "PeloraVoiceApp/controller/DesktopPermissionAccess.h"
 #include "PeloraVoiceApp/controller/MirkAPIKeyStore.h"
 #include "PeloraVoiceApp/controller/PeloraDictationEngine.h"
 #include "PeloraVoiceApp/controller/SystemWallClock.h"
@@ -123,18 +124,6 @@ private:
     QMetaObject::Connection connection_;
 };
 
-class PermissionAdapter final : public PermissionAccess {
-public:
-    explicit PermissionAdapter(PasterPermissions& permissions) : permissions_(permissions) {}
-    PermissionHealthStatus checkPermissionHealth() override { return permissions_.checkPermissionHealth(); }
-    void resetMicrophonePermissionAndPrompt(std::function<void(bool)> answer) override {
-        answer(permissions_.resetMicrophonePermissionAndPrompt());
-    }
-
-private:
-    PasterPermissions& permissions_;
-};
-
 class CueAdapter final : public CuePlayer {
 public:
     explicit CueAdapter(SoundFeedback& sounds) : sounds_(sounds) {}
@@ -182,7 +171,7 @@ struct DesktopDictationCollaborators::Parts {
     PushToTalkAdapter pushToTalk{pushToTalkKey};
     OverlayAdapter overlay{panel};
     TargetCaptureAdapter targetCapture;
-    PermissionAdapter permissionAccess{permissions};
+    DesktopPermissionAccess permissionAccess{permissions, scheduler};
     CueAdapter cues{sounds};
     PasterAdapter paster;
     ReinsertAdapter reinsertShortcut{reinsertMonitor};

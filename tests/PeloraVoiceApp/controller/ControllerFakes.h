@@ -169,6 +169,34 @@ struct FakePermissions : PermissionAccess, Logged {
     void resetMicrophonePermissionAndPrompt(std::function<void(bool)> answer) override {
         resetAnswers.push_back(std::move(answer));
     }
+
+    // The repairs asked for, in order; `onAction` may change `health` as the desktop would.
+    std::vector<std::string> actions;
+    std::function<void(const std::string&)> onAction;
+    void act(const char* name) {
+        actions.emplace_back(name);
+        if (onAction) onAction(name);
+    }
+    PermissionHealthStatus requestAllInjectionPermissions() override {
+        act("requestAll");
+        return health;
+    }
+    void requestAccessibilityAndOpenSettings() override { act("requestAccessibilityAndOpenSettings"); }
+    void resetAccessibilityPermissionAndPrompt() override { act("resetAccessibility"); }
+    void openMicrophoneSettings() override { act("openMicrophoneSettings"); }
+    void openInputMonitoringSettings() override { act("openInputMonitoringSettings"); }
+    void revealAppInFinder() override { act("revealAppInFinder"); }
+
+    std::vector<LegacyPeloraAppInfo> legacyApps;
+    int detections = 0;
+    std::vector<std::function<void(int)>> terminationAnswers;
+    std::vector<LegacyPeloraAppInfo> detectRunningLegacyPeloraApps() override {
+        ++detections;
+        return legacyApps;
+    }
+    void terminateRunningLegacyPeloraApps(std::function<void(int)> done) override {
+        terminationAnswers.push_back(std::move(done));
+    }
 };
 
 struct FakeCues : CuePlayer {
@@ -460,6 +488,8 @@ protected:
     ManualWorkers workers;
     // When set, the controller keeps its API key here instead of in the fake.
     APIKeyStore* realKeyStore = nullptr;
+    // When set, the controller reads permissions and earlier editions here instead.
+    PermissionAccess* realPermissions = nullptr;
     std::unique_ptr<AppViewModel> model;
     // Timers a controller keeps for its whole life: the permission monitor.
     static constexpr std::size_t monitorTimers = 1;
@@ -478,7 +508,7 @@ protected:
             .pushToTalk = pushToTalk,
             .overlay = overlay,
             .targetCapture = targetCapture,
-            .permissions = permissions,
+            .permissions = realPermissions ? *realPermissions : permissions,
             .cues = cues,
             .paster = paster,
             .reinsertShortcut = reinsertShortcut,
