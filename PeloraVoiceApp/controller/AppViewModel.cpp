@@ -339,4 +339,10 @@ void AppViewModel::stopRecordingAndTranscribe(bool triggerAutoPaste) {
     runTranscription(std::move(job));
 }
 
+void AppViewModel::dismissErrorMessage() { assign(errorMessage_, std::optional<std::string>{}, P::errorMessage); }
+
+void AppViewModel::dismissStatusNotice() {
+    assign(statusNoticeMessage_, std::optional<std::string>{}, P::statusNoticeMessage);
+}
+
 }  // namespace pelora

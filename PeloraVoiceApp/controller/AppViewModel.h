@@ -164,6 +164,9 @@ public:
     static constexpr std::string_view microphoneReregisteredNotice = "✓ マイク権限を再登録し、音声取得が有効になりました！";
     static constexpr std::string_view microphoneResetPendingNotice =
         "マイクへの接続をやり直しました。サウンドサーバーと入力デバイスを確認してください。";
+    // The window's "閉じる" on the error banner and on the notice line.
+    void dismissErrorMessage();
+    void dismissStatusNotice();
 
     // ---- Settings: persistence, the vocabulary and the API key, the playground ----
     // Writes the whole settings document from the current values (every settings setter

@@ -146,6 +146,8 @@ void AppViewModelQtAdapter::openInputMonitoringSettings() { model_.openInputMoni
 void AppViewModelQtAdapter::openMicrophoneSettings() { model_.openMicrophoneSettings(); }
 void AppViewModelQtAdapter::resetAndRePromptMicrophone() { model_.resetAndRePromptMicrophone(); }
 void AppViewModelQtAdapter::terminateConflictingLegacyApps() { model_.terminateConflictingLegacyApps(); }
+void AppViewModelQtAdapter::dismissErrorMessage() { model_.dismissErrorMessage(); }
+void AppViewModelQtAdapter::dismissStatusNotice() { model_.dismissStatusNotice(); }
 void AppViewModelQtAdapter::applicationStateChanged(Qt::ApplicationState state) {
     if (state == Qt::ApplicationActive) model_.applicationDidBecomeActive();
 }

@@ -152,6 +152,8 @@ public slots:
     void openMicrophoneSettings();
     void resetAndRePromptMicrophone();
     void terminateConflictingLegacyApps();
+    void dismissErrorMessage();
+    void dismissStatusNotice();
     // Connected to the application's state: becoming active reads the permissions again.
     void applicationStateChanged(Qt::ApplicationState state);
 

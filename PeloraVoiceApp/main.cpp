@@ -1,0 +1,3 @@
+#include "PeloraVoiceApp/window/PeloraVoiceApplication.h"
+
+int main(int argc, char** argv) { return pelora::runPeloraVoiceApp(argc, argv); }

@@ -1,0 +1,82 @@
+#include "PeloraVoiceApp/window/PeloraVoiceApplication.h"
+
+#include "PeloraVoiceApp/AppIdentity.h"
+#include "PeloraVoiceApp/controller/AppViewModel.h"
+#include "PeloraVoiceApp/controller/AppViewModelQtAdapter.h"
+#include "PeloraVoiceApp/window/MainWorkspaceView.h"
+#include "PeloraVoiceApp/window/SingleInstance.h"
+#include "PeloraVoiceApp/window/WindowResources.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+
+#include <cstdio>
+
+namespace pelora {
+
+namespace {
+QString qs(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+}  // namespace
+
+void prepareApplicationIdentity() {
+    QCoreApplication::setApplicationName(qs(AppIdentity::applicationName));
+    QGuiApplication::setApplicationDisplayName(qs(AppIdentity::displayName));
+    QGuiApplication::setDesktopFileName(qs(AppIdentity::bundleIdentifier));
+}
+
+QIcon applicationIcon() {
+    registerWindowResources();
+    QIcon own(QStringLiteral(":/app/ai.pelora.PeloraVoice2.svg"));
+    return QIcon::fromTheme(qs(AppIdentity::bundleIdentifier), own);
+}
+
+PeloraVoiceApp::PeloraVoiceApp(AppViewModel& vm, QObject* parent)
+    : QObject(parent),
+      vm_(vm),
+      adapter_(std::make_unique<AppViewModelQtAdapter>(vm)),
+      window_(std::make_unique<MainWorkspaceView>(*adapter_)) {
+}
+
+PeloraVoiceApp::~PeloraVoiceApp() = default;
+
+void PeloraVoiceApp::start() { window_->openAtDefaultSize(); }
+
+void PeloraVoiceApp::showMainWindow(SidebarSection section) {
+    vm_.setSelectedSection(section);
+    window_->presentToFront();
+}
+
+int runPeloraVoiceApp(int& argc, char** argv) {
+    prepareApplicationIdentity();
+    QApplication application(argc, argv);
+    QGuiApplication::setWindowIcon(applicationIcon());
+
+    // One instance per user session: a later start shows the running one's window.
+    SingleInstance instance;
+    PeloraVoiceApp* running = nullptr;
+    switch (instance.start([&running] {
+        if (running) running->showMainWindow(SidebarSection::studio);
+    })) {
+    case SingleInstance::Role::forwarded:
+        return 0;
+    case SingleInstance::Role::failed:
+        std::fprintf(stderr, "PeloraVoice2: another instance is running but does not answer (%s)\n",
+                     instance.problem().c_str());
+        return 1;
+    case SingleInstance::Role::unguarded:
+        std::fprintf(stderr, "PeloraVoice2: running without the one-instance guard: %s\n", instance.problem().c_str());
+        break;
+    case SingleInstance::Role::primary:
+        break;
+    }
+
+    AppViewModel vm;
+    PeloraVoiceApp app(vm);
+    running = &app;
+    app.start();
+    const int status = QApplication::exec();
+    running = nullptr;
+    return status;
+}
+
+}  // namespace pelora

@@ -1,0 +1,12 @@
+#include "PeloraVoiceApp/window/WindowResources.h"
+
+#include <QtCore/qglobal.h>
+
+// Resources of a static library must be registered by hand, outside any namespace.
+void registerWindowResources() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(window_resources);
+        return true;
+    }();
+    (void)registered;
+}
