@@ -7,7 +7,9 @@ pitches, passed through sox (resampling to 16 kHz, sometimes reverberation) and 
 noise. Voice variants listed in HELD_OUT_VARIANTS and the held-out sentences are never
 used for training.
 
-Usage: make_data.py <out-dir> <train-clips> <held-out-clips> [jobs]
+Usage: make_data.py <out-dir> <train-clips> <held-out-clips> [jobs] [train-seed]
+A train-seed other than the default draws another training set (new sentences, the same
+training voices; held-out sentences still excluded); the held-out set never changes.
 Writes <out-dir>/{train,heldout}/NNNNNN.f32 (float32 samples, 16 kHz mono) and
 <out-dir>/{train,heldout}.jsonl (one record per clip: id, words, text, voice, speed, pitch).
 Everything follows from the fixed seed.
@@ -148,10 +150,11 @@ def synthesize(record, out_dir):
 
 
 def main():
-    if len(sys.argv) not in (4, 5):
+    if len(sys.argv) not in (4, 5, 6):
         sys.exit(__doc__)
     out_dir, train_count, held_count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-    jobs = int(sys.argv[4]) if len(sys.argv) == 5 else 3
+    jobs = int(sys.argv[4]) if len(sys.argv) >= 5 else 3
+    train_seed = int(sys.argv[5]) if len(sys.argv) == 6 else SEED
     words = vocabulary()[1:]  # without the repeat token
     common = words[words.index("the"):words.index("the") + 400]
     held = plan("heldout", held_count, SEED + 1, words, common, HELD_OUT_VARIANTS, set())
@@ -162,17 +165,22 @@ def main():
                      "pitch": 50, "reverb": False, "snr": None, "lead": 0.3, "tail": 0.3, "gain": 0.8,
                      "seed": rng.randrange(1 << 30)})
     exclude = {" ".join(sum(r["sentences"], [])) for r in held}
-    train = plan("train", train_count, SEED, words, common, TRAIN_VARIANTS, exclude)
-    for split, records in (("train", train), ("heldout", held)):
+    train = plan("train", train_count, train_seed, words, common, TRAIN_VARIANTS, exclude)
+    for split, records in (("heldout", held), ("train", train)):
         os.makedirs(os.path.join(out_dir, split), exist_ok=True)
-        with ProcessPoolExecutor(jobs) as pool:
-            seconds = list(pool.map(synthesize, records, [out_dir] * len(records), chunksize=16))
-        with open(os.path.join(out_dir, split + ".jsonl"), "w") as f:
-            for record, s in zip(records, seconds):
+        # Written as the clips are made, so a long run shows its progress.
+        total = 0.0
+        with ProcessPoolExecutor(jobs) as pool, open(os.path.join(out_dir, split + ".jsonl"), "w") as f:
+            for n, (record, s) in enumerate(zip(records, pool.map(synthesize, records, [out_dir] * len(records),
+                                                                   chunksize=16))):
                 record["words"] = labels(sum(record["sentences"], []))
                 record["seconds"] = s
+                total += s
                 f.write(json.dumps(record) + "\n")
-        print("%s: %d clips, %.1f hours" % (split, len(records), sum(seconds) / 3600), flush=True)
+                if (n + 1) % 500 == 0:
+                    f.flush()
+                    print("%s: %d of %d clips" % (split, n + 1, len(records)), flush=True)
+        print("%s: %d clips, %.1f hours" % (split, len(records), total / 3600), flush=True)
 
 
 if __name__ == "__main__":

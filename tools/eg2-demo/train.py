@@ -20,6 +20,11 @@ Usage:
       trains on <data-dir>/train (features from eg2-features), exports the models, the
       word list and the word table, and prints the held-out word error rate of the
       Python models (greedy decoding as the pipeline does it)
+  train.py continue <data-dir> <start-folder> <model-folder> [minutes] [peak-learning-rate]
+      reads the models of <start-folder> back, trains them further on <data-dir>/train
+      (its first 300 clips calibrate the bias instead), keeps the result only when it does
+      better on those clips than the calibrated start, exports it to <model-folder> and
+      prints the held-out word error rate of the Python models
 """
 
 import json
@@ -116,6 +121,7 @@ class Encoder(nn.Module):
         self.blocks = nn.ModuleList(
             nn.Conv2d(CHANNELS, CHANNELS, (3, 1), padding=(d, 0), dilation=(d, 1)) for d in DILATIONS)
         self.norms = nn.ModuleList(nn.BatchNorm2d(CHANNELS) for _ in DILATIONS)
+        self.frozen_norms = False  # a model loaded back from its export has the norms folded in
 
     def forward(self, features, mask):
         b = self.batch or features.shape[0]
@@ -192,6 +198,58 @@ class ReaderExport(nn.Module):
         return v.half(), blank.half()
 
 
+def load_exported(folder, words):
+    """The model as written to <folder> by export_models, ready to train on: the encoder's
+    and the reader's weights from the ONNX files (each normalisation folded into its
+    convolution, so the normalisations become fixed identities), the word rows and the
+    reader's vector layer projected back onto the RANK dimensions, the calibration from
+    "reader_P6.json". The letter head is not exported and starts afresh."""
+    import onnx
+    from onnx import numpy_helper
+
+    def weights(bundle):
+        graph = onnx.load(os.path.join(folder, bundle, "model.onnx")).graph
+        values = {w.name: torch.from_numpy(numpy_helper.to_array(w).copy()) for w in graph.initializer}
+        convs = [(n.input[1], n.input[2] if len(n.input) > 2 else None) for n in graph.node if n.op_type == "Conv"]
+        return values, convs
+
+    model = Model(words, np.zeros(MEL_BINS), np.ones(MEL_BINS))
+    enc, rdr = model.encoder, model.reader
+    q = expansion()
+    values, convs = weights("eg2_audio_l11.mlmodelc")
+    blocks = [c for c in convs if c[0].startswith("onnx::")]
+    if len(blocks) != len(enc.blocks):
+        sys.exit("%s: the encoder has %d residual layers, this script builds %d" % (folder, len(blocks), len(enc.blocks)))
+    with torch.no_grad():
+        for name in ("norm_in", "sub1", "sub2"):
+            getattr(enc, name).weight.copy_(values["enc.%s.weight" % name])
+            getattr(enc, name).bias.copy_(values["enc.%s.bias" % name])
+        for conv, norm, (w, b) in zip(enc.blocks, enc.norms, blocks):
+            conv.weight.copy_(values[w])
+            conv.bias.copy_(values[b])
+            norm.eps = 0.0
+            norm.running_mean.zero_()
+            norm.running_var.fill_(1.0)
+            norm.weight.fill_(1.0)
+            norm.bias.zero_()
+        enc.frozen_norms = True
+        values, _ = weights("reader_P6.mlmodelc")
+        rdr.inp.weight.copy_(values["inp.weight"][:, :CHANNELS])
+        rdr.inp.bias.copy_(values["inp.bias"])
+        rdr.ctx.weight.copy_(values["ctx.weight"])
+        rdr.ctx.bias.copy_(values["ctx.bias"])
+        rdr.vec.weight.copy_((q.t() @ values["vec.weight"].view(EMBED, READER_CHANNELS)).view(RANK, READER_CHANNELS, 1, 1))
+        rdr.vec.bias.copy_(q.t() @ values["vec.bias"])
+        rdr.blank.weight.copy_(values["blank.weight"])
+        rdr.blank.bias.copy_(values["blank.bias"])
+        table = np.fromfile(os.path.join(folder, "word_unit_f16.bin"), dtype="<f2").reshape(-1, EMBED)
+        model.table.copy_(torch.from_numpy(table.astype(np.float32)) @ q)
+        calibration = json.load(open(os.path.join(folder, "reader_P6.json")))
+        model.scale.fill_(calibration["scale"])
+        model.bias.fill_(calibration["bias"])
+    return model
+
+
 def expansion():
     """The fixed RANK -> 768 matrix with orthonormal columns."""
     g = torch.Generator().manual_seed(SEED)
@@ -200,6 +258,12 @@ def expansion():
 
 
 class Model(nn.Module):
+    def train(self, mode=True):
+        super().train(mode)
+        if self.encoder.frozen_norms:
+            self.encoder.norms.eval()
+        return self
+
     def __init__(self, words, mean, std):
         super().__init__()
         self.encoder = Encoder(mean, std)
@@ -613,6 +677,153 @@ def train(data_dir, folder, minutes):
     torch.save(model.state_dict(), os.path.join(data_dir, "model.pt"))
 
 
+# --- continued training and calibration -----------------------------------------------------
+
+DEV_CLIPS = 300  # the last clips of a continuation's training set: calibration only
+
+
+def frame_logits(model, feats):
+    out = []
+    model.eval()
+    with torch.no_grad():
+        for i in range(len(feats)):
+            x, m = collate([i], feats, False, None)
+            logits, _, om = model(x, m)
+            out.append(logits[0, :int(om.sum().item())].clone())
+    model.train()
+    return out
+
+
+def decoded_wer(logits, records, words, shift=0.0):
+    """Word error rate of the greedy decoding with every word score raised by shift (the
+    pipeline's calibration bias moved by that much)."""
+    errors = total = 0
+    hyps = []
+    for lg, record in zip(logits, records):
+        if shift:
+            lg = torch.cat([lg[:, :1], lg[:, 1:] + shift], dim=1)
+        hyp = render(greedy(lg, len(lg)), words)
+        ref = spoken_words(record)
+        errors += edit_distance([w.lower() for w in hyp], ref)
+        total += len(ref)
+        hyps.append(hyp)
+    return errors / max(1, total), hyps
+
+
+def calibrate(model, feats, records, words):
+    """Moves the calibration bias to where the greedy decoding of the given clips makes the
+    fewest word errors: CTC training leaves the blank a little too strong for the shortest
+    words. Returns the shift and the word error rates before and after."""
+    logits = frame_logits(model, feats)
+    results = [(decoded_wer(logits, records, words, shift)[0], abs(shift), shift)
+               for shift in np.arange(-1.0, 2.51, 0.25).tolist()]
+    best = min(results)
+    with torch.no_grad():
+        model.bias.add_(best[2])
+    return best[2], decoded_wer(logits, records, words)[0], best[0]
+
+
+def read_clips(data_dir, split, word_index, skip, limit=None):
+    """Records, features (half precision) and word labels of the clips of <split> from
+    position skip on whose features exist (at most limit)."""
+    records, feats = [], []
+    with open(os.path.join(data_dir, split + ".jsonl")) as f:
+        lines = f.readlines()[skip:]
+    for line in lines[:limit]:
+        if not line.endswith("\n"):
+            break
+        r = json.loads(line)
+        path = os.path.join(data_dir, split, r["id"] + ".mel")
+        if not os.path.exists(path):
+            break
+        records.append(r)
+        feats.append(np.fromfile(path, dtype="<f4").reshape(-1, MEL_BINS).astype(np.float16))
+    return records, feats, [[word_index[w] + 1 for w in r["words"]] for r in records]
+
+
+def continue_training(data_dir, start_folder, folder, minutes, peak_lr=1e-3):
+    """Further training of an exported model set on another data set: the weights come back
+    from <start_folder>, the first DEV_CLIPS clips of <data-dir>/train calibrate the bias at
+    the end, the rest are trained on with a fresh warm-up and cosine decay; clips whose
+    features appear while training runs join at the next pass."""
+    n_threads = threads()
+    random.seed(SEED + 3)
+    np.random.seed(SEED + 3)
+    torch.manual_seed(SEED + 3)
+    rng = random.Random(SEED + 3)
+    with open(os.path.join(HERE, "vocabulary.txt")) as f:
+        words = [w.strip() for w in f if w.strip()]
+    word_index = {w: i for i, w in enumerate(words)}
+    model = load_exported(start_folder, words)
+    model.train()
+    h_records, h_feats, _ = load_split(data_dir, "heldout", word_index)
+    d_records, d_feats, _ = read_clips(data_dir, "train", word_index, 0, DEV_CLIPS)
+    if len(d_records) < DEV_CLIPS:
+        sys.exit("the calibration clips (the first %d of %s/train) have no features yet" % (DEV_CLIPS, data_dir))
+    # The start, calibrated, is what the continued training has to beat on the calibration clips.
+    shift, before, start_wer = calibrate(model, d_feats, d_records, words)
+    print("start: calibration clips %.2f %%, %.2f %% with the bias moved by %+.2f" % (
+        100 * before, 100 * start_wer, shift), flush=True)
+    start_state = {k: v.clone() for k, v in model.state_dict().items()}
+    records, feats, labels = [], [], []
+    opt = torch.optim.AdamW(model.parameters(), lr=peak_lr, weight_decay=1e-2)
+    budget = minutes * 60
+    start = time.time()
+    step = epoch = 0
+    warmup = 20
+    done = False
+    while not done:
+        epoch += 1
+        more = read_clips(data_dir, "train", word_index, DEV_CLIPS + len(records))
+        records += more[0]
+        feats += more[1]
+        labels += more[2]
+        print("pass %d over %d clips (%.2f h)" % (epoch, len(feats), sum(len(f) for f in feats) / 360000),
+              flush=True)
+        for idx in batches([len(f) for f in feats], 6000, rng):
+            elapsed = time.time() - start
+            if elapsed > budget:
+                done = True
+                break
+            frac = elapsed / budget
+            lr = peak_lr * min(1.0, (step + 1) / warmup) * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * frac)))
+            for g in opt.param_groups:
+                g["lr"] = lr
+            x, m = collate(idx, feats, True, rng)
+            logits, _, om = model(x, m)
+            out_len = om.sum(1).long()
+            target = torch.tensor(sum((labels[i] for i in idx), []), dtype=torch.long)
+            target_len = torch.tensor([len(labels[i]) for i in idx], dtype=torch.long)
+            lp = F.log_softmax(logits, -1).transpose(0, 1)
+            loss = F.ctc_loss(lp, target, out_len, target_len, blank=0, zero_infinity=True)
+            opt.zero_grad()
+            loss.backward()
+            nn.utils.clip_grad_norm_(model.parameters(), 5.0)
+            opt.step()
+            step += 1
+            if step % 25 == 0:
+                print("pass %d step %d  %.0f s  lr %.2e  ctc %.3f  scale %.1f bias %.2f" % (
+                    epoch, step, time.time() - start, lr, loss.item(), model.scale.item(), model.bias.item()),
+                    flush=True)
+            if step % 100 == 0:
+                torch.save(model.state_dict(), os.path.join(data_dir, "model-continued.pt"))
+    train_seconds = time.time() - start
+    shift, before, after = calibrate(model, d_feats, d_records, words)
+    print("calibration: bias moved by %+.2f to %.3f (calibration clips %.2f %% -> %.2f %%)" % (
+        shift, model.bias.item(), 100 * before, 100 * after), flush=True)
+    if after > start_wer:
+        model.load_state_dict(start_state)
+        print("the continued training did worse on the calibration clips: the calibrated start is kept", flush=True)
+    wer, hyps = decoded_wer(frame_logits(model, h_feats), h_records, words)
+    export_models(model, words, folder)
+    with open(os.path.join(data_dir, "python-heldout.json"), "w") as f:
+        json.dump({r["id"]: h for r, h in zip(h_records, hyps)}, f)
+    print("continued %d steps (%d passes over up to %d clips) in %.1f min on %d threads" % (
+        step, epoch, len(feats), train_seconds / 60, n_threads))
+    print("Python held-out WER: %.2f %% over %d clips" % (100 * wer, len(h_feats)), flush=True)
+    torch.save(model.state_dict(), os.path.join(data_dir, "model.pt"))
+
+
 def main():
     if len(sys.argv) >= 3 and sys.argv[1] == "tables":
         write_tables(sys.argv[2])
@@ -620,6 +831,9 @@ def main():
         train_punct(sys.argv[2], sys.argv[3])
     elif len(sys.argv) in (4, 5) and sys.argv[1] == "train":
         train(sys.argv[2], sys.argv[3], float(sys.argv[4]) if len(sys.argv) == 5 else 40.0)
+    elif len(sys.argv) in (5, 6, 7) and sys.argv[1] == "continue":
+        continue_training(sys.argv[2], sys.argv[3], sys.argv[4], float(sys.argv[5]) if len(sys.argv) >= 6 else 40.0,
+                          *([float(sys.argv[6])] if len(sys.argv) == 7 else []))
     else:
         sys.exit(__doc__)
 

@@ -37,12 +37,12 @@ TEST(EG2DemoModelTest, HeldOutClipsBecomeTheirWords) {
         const char* clip;
         const char* words;
     };
-    // What these models hear, not what was said: they miss short function words ("please
-    // push the new Python code to GitHub before the review", "the API returns JSON from the
-    // database query").
+    // What these models hear, not what was said: they miss or mishear short function words
+    // ("please push the new Python code to GitHub before the review", "the API returns JSON
+    // from the database query").
     const Case cases[] = {
-        {"eg2-demo-1.wav", "please push Python code GitHub review"},
-        {"eg2-demo-2.wav", "API returns JSON sun database query"},
+        {"eg2-demo-1.wav", "please push new Python code eight GitHub review"},
+        {"eg2-demo-2.wav", "API requirement returns JSON sun from database query"},
     };
     EG2CoreMLTranscriber eg2(kSource / "models" / "eg2-demo", ml::ComputeUnits::all);
     for (const Case& c : cases) {
