@@ -59,6 +59,13 @@ install_deps() {
   fi
 }
 
+# The window tests check number formats under a decimal-comma locale.
+ensure_test_locale() {
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8
+  fi
+}
+
 configure() {
   cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
 }
@@ -93,6 +100,7 @@ case "${1:-}" in
     ;;
   test)
     install_deps
+    ensure_test_locale
     # Every option the tests need is set here: a demo build before leaves OFF in the cache.
     configure -DPELORA_BUILD_TESTS=ON -DPELORA_BUILD_BENCH=ON -DPELORA_BUILD_APP=ON
     cmake --build "$build" -j "$jobs"

@@ -4,6 +4,7 @@
 #include "PeloraVoiceApp/controller/AppViewModel.h"
 #include "PeloraVoiceApp/controller/AppViewModelQtAdapter.h"
 #include "PeloraVoiceApp/window/MainWorkspaceView.h"
+#include "PeloraVoiceApp/window/MenuBarExtra.h"
 #include "PeloraVoiceApp/window/SingleInstance.h"
 #include "PeloraVoiceApp/window/WindowResources.h"
 
@@ -35,11 +36,31 @@ PeloraVoiceApp::PeloraVoiceApp(AppViewModel& vm, QObject* parent)
       vm_(vm),
       adapter_(std::make_unique<AppViewModelQtAdapter>(vm)),
       window_(std::make_unique<MainWorkspaceView>(*adapter_)) {
+    tray_ = std::make_unique<MenuBarExtra>(*adapter_, MenuBarExtra::Handlers{
+        .showMainWindow = [this] { showMainWindow(SidebarSection::studio); },
+        .openSettings = [this] { showMainWindow(SidebarSection::shortcuts); },
+        .quit = [this] { quit(); },
+    });
+    // Closing the window hides it while the tray can bring it back; without a tray it quits.
+    window_->setCloseHidesWindow([this] { return tray_->isInTray(); });
+    window_->setQuitHandler([this] { quit(); });
 }
 
 PeloraVoiceApp::~PeloraVoiceApp() = default;
 
-void PeloraVoiceApp::start() { window_->openAtDefaultSize(); }
+void PeloraVoiceApp::start() {
+    tray_->show();
+    window_->openAtDefaultSize();
+}
+
+void PeloraVoiceApp::setQuitHandler(std::function<void()> quit) { quit_ = std::move(quit); }
+
+void PeloraVoiceApp::quit() {
+    if (quit_)
+        quit_();
+    else
+        QCoreApplication::quit();
+}
 
 void PeloraVoiceApp::showMainWindow(SidebarSection section) {
     vm_.setSelectedSection(section);
@@ -49,6 +70,8 @@ void PeloraVoiceApp::showMainWindow(SidebarSection section) {
 int runPeloraVoiceApp(int& argc, char** argv) {
     prepareApplicationIdentity();
     QApplication application(argc, argv);
+    // The tray keeps the application alive while its window is closed; quitting is explicit.
+    QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setWindowIcon(applicationIcon());
 
     // One instance per user session: a later start shows the running one's window.

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 
 class QApplication;
@@ -15,6 +16,7 @@ namespace pelora {
 class AppViewModel;
 class AppViewModelQtAdapter;
 class MainWorkspaceView;
+class MenuBarExtra;
 
 // The application's name, display name and desktop file name, set before the QApplication
 // exists so that every window carries them (WM_CLASS "PeloraVoice2").
@@ -34,16 +36,25 @@ public:
     AppViewModel& viewModel() { return vm_; }
     AppViewModelQtAdapter& adapter() { return *adapter_; }
     MainWorkspaceView& mainWindow() { return *window_; }
+    MenuBarExtra& menuBarExtra() { return *tray_; }
 
-    // Opens the main window at its default size.
+    // Puts the icon in the tray (when the desktop has one) and opens the main window at its
+    // default size.
     void start();
-    // Selects the page, then shows, raises and activates the main window.
+    // Selects the page, then shows, raises and activates the main window (shown again when
+    // it was closed).
     void showMainWindow(SidebarSection section);
+    // Ends the application: the event loop's quit by default.
+    void setQuitHandler(std::function<void()> quit);
 
 private:
+    void quit();
+
     AppViewModel& vm_;
     std::unique_ptr<AppViewModelQtAdapter> adapter_;
     std::unique_ptr<MainWorkspaceView> window_;
+    std::unique_ptr<MenuBarExtra> tray_;
+    std::function<void()> quit_;
 };
 
 // The program: QApplication, controller, main window; runs the event loop.

@@ -22,6 +22,10 @@ QColor controlBackground() { return QApplication::palette().color(QPalette::Butt
 QColor windowBackground() { return QApplication::palette().color(QPalette::Window); }
 QColor withOpacity(QColor color, double opacity) { return UITheme::withOpacity(color, opacity); }
 
+QString css(const QColor& color) {
+    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(color.red()).arg(color.green()).arg(color.blue()).arg(color.alpha());
+}
+
 void setTextColor(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, color);

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QString>
 
 class QWidget;
 
@@ -23,6 +24,8 @@ QColor controlBackground();
 QColor windowBackground();
 QColor withOpacity(QColor color, double opacity);
 
+// "rgba(r, g, b, a)" for style sheets.
+QString css(const QColor& color);
 // Sets the widget's text colour through its palette.
 void setTextColor(QWidget* widget, const QColor& color);
 

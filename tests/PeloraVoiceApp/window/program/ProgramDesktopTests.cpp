@@ -20,7 +20,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,9 +32,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Windows come and go while the tree is walked: an error about one that just went is no fault.
+int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
+
 class XSession {
 public:
-    XSession() : display_(XOpenDisplay(nullptr)) {}
+    explicit XSession(const char* name = nullptr) : display_(XOpenDisplay(name)) { XSetErrorHandler(ignoreXErrors); }
     ~XSession() {
         if (display_) XCloseDisplay(display_);
     }
@@ -65,12 +70,18 @@ public:
         XWindowAttributes attributes{};
         return XGetWindowAttributes(display_, window, &attributes) && attributes.map_state == IsViewable;
     }
+    int width(Window window) const {
+        XWindowAttributes attributes{};
+        return XGetWindowAttributes(display_, window, &attributes) ? attributes.width : 0;
+    }
     // Every mapped top-level client window whose WM_CLASS class is `className` and whose
-    // title is `title`.
+    // title is `title` ("*": any), the tray icon (a small window of the same class) apart.
     std::vector<Window> clientWindows(const std::string& className, const std::string& title) const {
-        std::vector<Window> found;
+        std::vector<Window> found, windows;
         collect(DefaultRootWindow(display_), className, title, found, 0);
-        return found;
+        for (Window window : found)
+            if (width(window) >= 200) windows.push_back(window);
+        return windows;
     }
     Window activeWindow() const {
         const Atom active = XInternAtom(display_, "_NET_ACTIVE_WINDOW", False);
@@ -86,6 +97,26 @@ public:
         }
         return window;
     }
+    // What the window manager's close button sends.
+    void requestClose(Window window) const {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display_, window, False, NoEventMask, &event);
+        XFlush(display_);
+    }
+    // Whether a small window of this WM_CLASS class is mapped: the icon in the tray.
+    bool hasTrayIcon(const std::string& className) const {
+        std::vector<Window> found;
+        collect(DefaultRootWindow(display_), className, "*", found, 0);
+        for (Window window : found)
+            if (width(window) < 100) return true;
+        return false;
+    }
     XSizeHints sizeHints(Window window) const {
         XSizeHints hints{};
         long supplied = 0;
@@ -96,7 +127,8 @@ public:
 private:
     void collect(Window window, const std::string& className, const std::string& title, std::vector<Window>& found,
                  int depth) const {
-        if (depth > 0 && viewable(window) && windowClass(window) == className && windowName(window) == title) {
+        if (depth > 0 && viewable(window) && windowClass(window) == className &&
+            (title == "*" || windowName(window) == title)) {
             found.push_back(window);
             return;
         }
@@ -113,10 +145,12 @@ private:
 };
 
 // The program with no model server within reach (nothing is downloaded).
-std::unique_ptr<ChildProcess> startProgram(const fs::path& log) {
+std::unique_ptr<ChildProcess> startProgram(const fs::path& log,
+                                           std::map<std::string, std::optional<std::string>> environment = {}) {
+    environment["PELORAVOICE_MODEL_SERVER"] = "http://127.0.0.1:9";
     return std::make_unique<ChildProcess>(ChildProcess::Options{
         .argv = {PELORA_APP_PATH},
-        .environment = {{"PELORAVOICE_MODEL_SERVER", "http://127.0.0.1:9"}},
+        .environment = std::move(environment),
         .log = log,
     });
 }
@@ -211,6 +245,41 @@ TEST_F(ProgramDesktop, StartAfterAKilledInstanceTakesOver) {
     ASSERT_TRUE(further->waitForExit(30s)) << logText();
     EXPECT_TRUE(WIFEXITED(*further->waitStatus()) && WEXITSTATUS(*further->waitStatus()) == 0) << logText();
     EXPECT_TRUE(next->running());
+}
+
+TEST_F(ProgramDesktop, ClosingHidesTheWindowWhileTheTrayHoldsItAndASecondStartShowsIt) {
+    auto program = startProgram(logs_ / "tray.log");
+    const Window window = waitForMainWindow();
+    ASSERT_NE(window, 0u) << logText();
+    ASSERT_TRUE(waitUntil(20s, [&] { return x_.hasTrayIcon("PeloraVoice2"); })) << "no tray icon";
+
+    x_.requestClose(window);
+    ASSERT_TRUE(waitUntil(20s, [&] { return mainWindows().empty(); }));
+    EXPECT_FALSE(program->waitForExit(1500ms)) << "closing the window ended the program";
+
+    auto second = startProgram(logs_ / "second.log");
+    ASSERT_TRUE(second->waitForExit(30s)) << logText();
+    const Window shown = waitForMainWindow();
+    ASSERT_NE(shown, 0u) << logText();
+    EXPECT_TRUE(waitUntil(20s, [&] { return x_.activeWindow() == shown; }));
+}
+
+TEST_F(ProgramDesktop, WithoutATrayClosingTheWindowQuits) {
+    // A desktop of its own without a window manager, hence without a tray.
+    DesktopTestBed bare({.windowManager = false, .accessibility = false, .audio = false});
+    XSession x(bare.display().c_str());
+    ASSERT_NE(x.display(), nullptr);
+    auto environment = bare.environment();
+    auto program = startProgram(logs_ / "bare.log", environment);
+    std::vector<Window> windows;
+    ASSERT_TRUE(waitUntil(60s, [&] {
+        windows = x.clientWindows("PeloraVoice2", "PeloraVoice 2");
+        return !windows.empty();
+    })) << logText();
+    x.requestClose(windows.front());
+    ASSERT_TRUE(program->waitForExit(20s)) << logText();
+    EXPECT_TRUE(WIFEXITED(*program->waitStatus()) && WEXITSTATUS(*program->waitStatus()) == 0)
+        << describeWaitStatus(*program->waitStatus());
 }
 
 }  // namespace

@@ -1,0 +1,67 @@
+#pragma once
+// The main window over the real controller (scripted collaborators, a manual clock) and
+// the real Qt adapter, in a QApplication on the private test desktop.
+#include "tests/PeloraVoiceApp/controller/ControllerFakes.h"
+
+#include "PeloraVoiceApp/controller/AppViewModelQtAdapter.h"
+#include "PeloraVoiceApp/window/PeloraVoiceApplication.h"
+#include "tests/support/DesktopTestBed.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace pelora::window_testing {
+
+using namespace std::chrono_literals;
+
+inline QApplication& desktopApplication() {
+    static QApplication* app = [] {
+        prepareApplicationIdentity();
+        static int argc = 1;
+        static char name[] = "window-tests";
+        static char* argv[] = {name, nullptr};
+        auto* application = new QApplication(argc, argv);
+        QApplication::setQuitOnLastWindowClosed(false);
+        return application;
+    }();
+    return *app;
+}
+
+// Runs the event loop until `done` holds or the limit passes; returns `done()`.
+inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < limit.count()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+inline void spinFor(std::chrono::milliseconds span) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < span.count()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+class WindowFixture : public controller_testing::ControllerFixture {
+protected:
+    void SetUp() override {
+        if (!testing::insideDesktopTestBed()) GTEST_SKIP() << "runs only inside the private test desktop";
+        desktopApplication();
+        make();
+        app = std::make_unique<PeloraVoiceApp>(*model);
+        app->setQuitHandler([this] { ++quits; });
+    }
+    void TearDown() override {
+        app.reset();
+        QCoreApplication::processEvents();
+    }
+    AppViewModelQtAdapter& vm() { return app->adapter(); }
+
+    std::unique_ptr<PeloraVoiceApp> app;
+    int quits = 0;
+};
+
+}  // namespace pelora::window_testing
