@@ -12,6 +12,8 @@ using json = nlohmann::ordered_json;
 
 // 2001-01-01T00:00:00Z in seconds of the Unix epoch.
 constexpr double referenceDateUnixSeconds = 978307200.0;
+// Dates from 1747 to 2254, well inside what a time point holds.
+constexpr double maxReferenceSeconds = 8e9;
 
 bool isUUIDText(std::string_view text) {
     if (text.size() != 36) return false;
@@ -45,7 +47,8 @@ HistoryEntry HistoryEntry::fromJSON(std::string_view text) {
     entry.id = j.string("id");
     if (!isUUIDText(entry.id)) j.fail("\"id\" is not a UUID: " + entry.id);
     const double seconds = j.number("createdAt");
-    if (!std::isfinite(seconds) || std::fabs(seconds) > 1e11) j.fail("\"createdAt\" is out of range");
+    // The clock counts nanoseconds in 64 bits (about 292 years either side of 1970).
+    if (!std::isfinite(seconds) || std::fabs(seconds) > maxReferenceSeconds) j.fail("\"createdAt\" is out of range");
     entry.createdAt = std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
         std::chrono::duration<double>(seconds + referenceDateUnixSeconds)));
     entry.sourceName = j.string("sourceName");
