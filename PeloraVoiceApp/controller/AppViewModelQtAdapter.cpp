@@ -151,6 +151,16 @@ void AppViewModelQtAdapter::dismissStatusNotice() { model_.dismissStatusNotice()
 void AppViewModelQtAdapter::applicationStateChanged(Qt::ApplicationState state) {
     if (state == Qt::ApplicationActive) model_.applicationDidBecomeActive();
 }
+void AppViewModelQtAdapter::addVocabularyEntry(const QString& reading, const QString& surface,
+                                               const QString& contextKeywords) {
+    model_.addVocabularyEntry(utf8(reading), utf8(surface), utf8(contextKeywords));
+}
+void AppViewModelQtAdapter::removeVocabularyEntry(const QString& id) { model_.removeVocabularyEntry(utf8(id)); }
+void AppViewModelQtAdapter::resetVocabularyToDefaults() { model_.resetVocabularyToDefaults(); }
+bool AppViewModelQtAdapter::saveMirkAPIKey(const QString& key) { return model_.saveMirkAPIKey(utf8(key)); }
+void AppViewModelQtAdapter::clearMirkAPIKey() { model_.clearMirkAPIKey(); }
+void AppViewModelQtAdapter::refreshPlaygroundPreview() { model_.refreshPlaygroundPreview(); }
+void AppViewModelQtAdapter::runPlaygroundMirkAutoReplace() { model_.runPlaygroundMirkAutoReplace(); }
 
 void AppViewModelQtAdapter::appViewModelDidChange(AppViewModelProperty property) {
     using P = AppViewModelProperty;

@@ -156,6 +156,15 @@ public slots:
     void dismissStatusNotice();
     // Connected to the application's state: becoming active reads the permissions again.
     void applicationStateChanged(Qt::ApplicationState state);
+    // The vocabulary and the decision service's key; saveMirkAPIKey answers whether the key was stored.
+    void addVocabularyEntry(const QString& reading, const QString& surface, const QString& contextKeywords);
+    void removeVocabularyEntry(const QString& id);
+    void resetVocabularyToDefaults();
+    bool saveMirkAPIKey(const QString& key);
+    void clearMirkAPIKey();
+    // The playground.
+    void refreshPlaygroundPreview();
+    void runPlaygroundMirkAutoReplace();
 
 signals:
     void selectedSectionChanged();
