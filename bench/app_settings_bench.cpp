@@ -60,7 +60,7 @@ HistoryEntry currentResultEntry() {
 void BM_SettingsAssignment(benchmark::State& state) {
     Controller controller;
     AppViewModel& vm = controller.make();
-    (void)currentResultEntry;  // (the current result comes with the history)
+    vm.selectHistoryEntry(currentResultEntry());  // the 200-character result on screen
     std::vector<double> times;
     bool flip = false;
     for (auto _ : state) {
@@ -79,7 +79,7 @@ BENCHMARK(BM_SettingsAssignment)->Iterations(200)->Unit(benchmark::kMillisecond)
 void BM_RerankingSwitchOff(benchmark::State& state) {
     Controller controller;
     AppViewModel& vm = controller.make();
-    (void)currentResultEntry;  // (the current result comes with the history)
+    vm.selectHistoryEntry(currentResultEntry());  // the 200-character result on screen
     std::vector<double> times;
     for (auto _ : state) {
         state.PauseTiming();

@@ -3,6 +3,7 @@
 #include "PeloraVoiceApp/controller/MirkAPIKeyStore.h"
 #include "PeloraVoiceApp/controller/settings/AppSettingsDocument.h"
 #include "engine/japanese/MirkInputSecretStore.h"
+#include "engine/recognition/JapaneseTimelineSegmenter.h"
 #include "platform/secrets/SecretStore.h"
 #include "tests/support/KeyringSession.h"
 #include "tests/support/RerunTest.h"
@@ -732,6 +733,86 @@ TEST_F(SettingsFixture, ThePreviewRunsTheVocabularyAndTheRules) {
         if (entry.surface == "Core ML") entry.enabled = false;
     vm.setCustomVocabulary(vocabulary);
     EXPECT_FALSE(contains(vm.playgroundOutput(), "Core ML")) << vm.playgroundOutput();
+}
+
+// A settings change recomputes the shown result from its raw text with the engine's own
+// reranker, processor and segmenter; the history entry it came from stays as it was.
+TEST_F(SettingsFixture, ASettingsChangeReprocessesTheCurrentResult) {
+    auto resultIn = [](EngineMode mode, std::string raw) {
+        HistoryEntry entry;
+        entry.id = "22222222-3333-4444-8555-666666666666";
+        entry.sourceName = "録音";
+        entry.result.rawText = raw;
+        entry.result.text = "以前の結果";
+        entry.result.engineMode = mode;
+        TranscribedWord run;
+        run.text = raw;
+        run.rawText = raw;
+        run.start = 0;
+        run.end = 6;
+        run.confidence = 0.9f;
+        run.source = "JA";
+        entry.result.words = {run};
+        entry.result.pauseTimestamps = {2.0, 4.0};
+        entry.result.telemetry.audioDurationSeconds = 6;
+        entry.result.telemetry.appliedRuleAnnotations = {"⚡ MIRK自動置換: 以前 → 以後"};
+        return entry;
+    };
+    struct Case {
+        const char* name;
+        EngineMode mode;
+        std::string raw;
+        bool reranking;
+        bool reprocessed;
+        const char* source;
+    };
+    const Case cases[] = {
+        {"hybrid", EngineMode::hybridJaEn, "えーとコアエムエルで三百二十ミリ秒を実現しましたまる", true, true, "EG2+JA"},
+        {"Japanese only", EngineMode::appleSpeechJa, "あのーエンベディングジェマを使いますまる", true, true, "JA-ANE"},
+        {"reranking off", EngineMode::hybridJaEn, "えーとコアエムエルで動きますまる", false, true, "EG2+JA"},
+        {"English only is left alone", EngineMode::pureEG2English, "えーとコアエムエルまる", true, false, ""},
+        {"a result that becomes empty", EngineMode::hybridJaEn, "えーと", true, true, "EG2+JA"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppViewModel& vm = make();
+        vm.setEnableHomophoneReranking(c.reranking);
+        const HistoryEntry entry = resultIn(c.mode, c.raw);
+        vm.selectHistoryEntry(entry);
+        const TranscriptionResult before = *vm.currentResult();
+        const std::string textBefore = vm.lastTranscribedText();
+
+        JapaneseInputOptions options = vm.inputOptions();
+        options.punctuationStyle = JapanesePunctuationStyle::academic;
+        vm.setInputOptions(options);
+
+        const TranscriptionResult& now = *vm.currentResult();
+        if (!c.reprocessed) {
+            EXPECT_EQ(now, before);
+            continue;
+        }
+        JapaneseInputOptions effective = options;
+        effective.enableHomophoneReranking = c.reranking;
+        CorrectedText reranked{c.raw, {}};
+        if (c.reranking) reranked = JapaneseEmbeddingReranker().rerank(c.raw, {}, vm.customVocabulary(), std::nullopt);
+        const auto [final, rules] = JapaneseInputProcessor().process(reranked.first, effective, 2);
+        const auto words = JapaneseTimelineSegmenter::segment(final, before.words, before.pauseTimestamps, 6, c.source);
+        std::vector<std::string> labels = reranked.second;
+        labels.insert(labels.end(), rules.begin(), rules.end());
+
+        EXPECT_EQ(now.text, final);
+        EXPECT_EQ(now.words, words);
+        EXPECT_EQ(now.telemetry.appliedRuleAnnotations, labels) << "the earlier labels are replaced";
+        EXPECT_EQ(now.telemetry.pauseSegmentCount,
+                  static_cast<std::int64_t>(JapaneseTimelineSegmenter::detectPauseBoundaries(words, {2.0, 4.0}).size()));
+        EXPECT_EQ(now.rawText, before.rawText);
+        EXPECT_EQ(now.pauseTimestamps, before.pauseTimestamps);
+        EXPECT_EQ(vm.lastTranscribedText(), final.empty() ? textBefore : final);
+        // The dictionary's label only where reranking ran over one of its aliases.
+        EXPECT_EQ(anyStartsWith(now.telemetry.appliedRuleAnnotations, "語彙辞書補正: "),
+                  c.reranking && contains(c.raw, "コアエムエル"));
+        model.reset();
+    }
 }
 
 TEST_F(SettingsFixture, TheMirkRunTakesItsResultOnlyForTheTextItWasGiven) {
