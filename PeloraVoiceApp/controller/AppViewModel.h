@@ -19,10 +19,12 @@
 #include "engine/japanese/JapaneseEmbeddingReranker.h"
 #include "engine/japanese/JapaneseInputProcessor.h"
 #include "engine/japanese/JapaneseInputOptions.h"
+#include "engine/japanese/MirkContextualAutoReplacer.h"
 #include "engine/recognition/EngineMode.h"
 #include "engine/recognition/TranscriptionResult.h"
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <cstdint>
 #include <memory>
@@ -251,6 +253,50 @@ public:
                              const std::string& sourceName, const std::optional<ActiveApplicationSnapshot>& target,
                              TranscriptionResult corrected);
 
+    // ---- Reinsertion ----
+    // The text a reinsertion would use: the last text, else the current result's, else the
+    // newest history entry's; none when all are empty.
+    std::optional<std::string> availableReinsertText() const;
+    // The label of the last application other than this one, else of the captured target.
+    std::string lastTargetAppName() const;
+    const std::string& lastInjectedText() const { return lastTranscribedText_; }
+    void setLastInjectedText(std::string value);
+    using ReinsertDone = std::function<void(std::optional<TextInjectionOutcome>)>;
+    // Inserts `availableReinsertText()` into the field with the focus; with nothing to insert,
+    // "Basso" and the error banner. `done` (main thread) receives the outcome, none when there
+    // was nothing; it is not called once the controller is gone.
+    void performReinsertLastTranscription(bool fromMainWindowButton, ReinsertDone done = {});
+    // Inserts `text` as it is (duplicates allowed), then reports the outcome with a sound, the
+    // pill and `lastInjectionOutcome`; a skipped insertion changes nothing else.
+    void performReinsertSpecificText(std::string text, bool fromMainWindowButton, ReinsertDone done = {});
+    // The same from the main window and the menus: started from the main loop, returning at once.
+    void reinsertLastTranscription(bool fromMainWindowButton);
+    void reinsertSpecificText(std::string text, bool fromMainWindowButton);
+    static constexpr std::string_view nothingToReinsertText = "再挿入できる文字起こし履歴がまだありません";
+
+    // ---- Audio and video files, the built-in benchmark ----
+    // Asks for a file (a modal dialog) and transcribes it; nothing while a recording or a
+    // transcription runs or waits.
+    void openFilePicker();
+    // Decodes and transcribes a local file on a worker and completes it without inserting
+    // it anywhere. A path that is not a readable regular file (a folder, a FIFO, a device)
+    // is refused at once with the decoder's error. Ignored while busy, as above.
+    void transcribeAudioFile(const std::filesystem::path& path);
+    // Speaks a fixed sample sentence (Japanese, else English) with espeak-ng into a private
+    // WAV file, transcribes it in the sample's own mode and completes it, inserting it into
+    // the focused field only when asked. Ignored while busy, as above.
+    void runBuiltInSampleBenchmark(bool japanese, bool injectIntoFocusedFieldAfter);
+    struct BenchmarkSample {
+        std::string_view sourceLabel;
+        std::string_view voice;  // espeak-ng's voice
+        std::string_view text;
+        EngineMode engineMode;
+        std::string_view fileName;
+    };
+    static const BenchmarkSample& benchmarkSample(bool japanese);
+    static constexpr std::string_view fileTranscriptionErrorPrefix = "ファイル文字起こしエラー: ";
+    static constexpr std::string_view benchmarkErrorPrefix = "ベンチマーク実行エラー: ";
+
     // The current session; replaced whenever a dictation starts or stops.
     const std::string& activeTranscriptionSessionID() const { return activeTranscriptionSessionID_; }
     // A recording start waiting for the microphone permission, if any.
@@ -316,6 +362,27 @@ private:
     void playCue(std::string_view name);
     void showBootProgress(std::uint64_t boot, std::string line);
     void finishBoot(std::uint64_t boot, BootOutcome outcome);
+    void finishReinsert(const std::string& text, const TextInjectionOutcome& outcome);
+    bool isBusyTranscribingOrRecording() const;
+    // The end of a file transcription or benchmark that failed: the banner, nothing else.
+    void failLongOperation(std::string_view prefix, const std::string& description);
+    // A file's transcription on a worker: `source` (run there) gives the file to decode.
+    struct SampleJob {
+        std::function<std::filesystem::path()> source;
+        EngineMode engineMode = EngineMode::hybridJaEn;
+        JapaneseInputOptions inputOptions;
+        bool enableHomophoneReranking = true;
+        std::vector<CustomVocabularyEntry> customVocabulary;
+    };
+    // Builds the transcriber first when there is none (and says whether its acoustic model
+    // loaded), runs the job, then `complete` on the main thread or the failure with `errorPrefix`.
+    void runSampleJob(SampleJob job, std::string_view errorPrefix,
+                      std::function<void(AppViewModel&, TranscriptionResult)> complete);
+    // The pass's main-thread half, once the auto-replacer has answered.
+    void continueMirkAutoReplacePass(const ContextualPassRequest& request,
+                                     MirkContextualAutoReplacer::Replacement replacement,
+                                     std::function<bool()> isCancelled, std::function<void()> done);
+    static constexpr std::string_view mirkCorrectedSummary = "⚡ MIRK高確度自動補正完了";
 
     // The transcription of a stopped recording: the transcriber (built first when neither the
     // boot nor an earlier dictation has made one), recognition on a worker, then the completion.
@@ -349,7 +416,6 @@ private:
     void checkConflictingLegacyApps();
     void startPermissionMonitor();
     void applyShortcutSettings();
-    void performReinsertLastTranscription(bool fromMainWindowButton);
     void reinsertShortcutTriggered();
     std::string pushToTalkLabel() const;
     std::string handsFreeLabel() const;

@@ -3,6 +3,9 @@
 #include "PeloraVoiceApp/MainThreadAsync.h"
 #include "PeloraVoiceApp/MainThreadScheduler.h"
 #include "PeloraVoiceApp/controller/APIKeyStore.h"
+#include "PeloraVoiceApp/controller/AudioFilePicker.h"
+#include "PeloraVoiceApp/controller/BenchmarkSpeechSynthesizer.h"
+#include "PeloraVoiceApp/controller/ContextualAutoReplacer.h"
 #include "PeloraVoiceApp/controller/CuePlayer.h"
 #include "PeloraVoiceApp/controller/DictationEngine.h"
 #include "PeloraVoiceApp/controller/DictationOverlay.h"
@@ -41,6 +44,12 @@ struct AppViewModelCollaborators {
     // Where blocking engine work runs (building the transcriber, recognition, the boot's
     // downloads): a thread of its own per job by default.
     mainthread::WorkerSpawner spawnWorker = mainthread::spawnThread;
+    // The dialog that picks a file to transcribe; none: the picker does nothing.
+    AudioFilePicker* filePicker = nullptr;
+    // The benchmark's speech synthesiser and its time limit.
+    BenchmarkSpeechSynthesizer::Tool speechSynthesizer{};
+    // The contextual correction run after a completion (shared with its workers).
+    std::shared_ptr<const ContextualAutoReplacer> contextualAutoReplacer = ContextualAutoReplacer::engineShared();
     // Whether the desktop offers an on-device language model (none on Linux).
     bool onDeviceLanguageModelAvailable = false;
 };

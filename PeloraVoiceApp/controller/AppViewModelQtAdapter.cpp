@@ -148,6 +148,23 @@ void AppViewModelQtAdapter::resetAndRePromptMicrophone() { model_.resetAndReProm
 void AppViewModelQtAdapter::terminateConflictingLegacyApps() { model_.terminateConflictingLegacyApps(); }
 void AppViewModelQtAdapter::dismissErrorMessage() { model_.dismissErrorMessage(); }
 void AppViewModelQtAdapter::dismissStatusNotice() { model_.dismissStatusNotice(); }
+QVariant AppViewModelQtAdapter::availableReinsertText() const { return optionalText(model_.availableReinsertText()); }
+QString AppViewModelQtAdapter::lastTargetAppName() const { return qt(model_.lastTargetAppName()); }
+QString AppViewModelQtAdapter::lastInjectedText() const { return qt(model_.lastInjectedText()); }
+void AppViewModelQtAdapter::setLastInjectedText(const QString& value) { model_.setLastInjectedText(utf8(value)); }
+void AppViewModelQtAdapter::reinsertLastTranscription(bool fromMainWindowButton) {
+    model_.reinsertLastTranscription(fromMainWindowButton);
+}
+void AppViewModelQtAdapter::reinsertSpecificText(const QString& text, bool fromMainWindowButton) {
+    model_.reinsertSpecificText(utf8(text), fromMainWindowButton);
+}
+void AppViewModelQtAdapter::openFilePicker() { model_.openFilePicker(); }
+void AppViewModelQtAdapter::transcribeAudioFile(const QString& localPath) {
+    model_.transcribeAudioFile(std::filesystem::path(utf8(localPath)));
+}
+void AppViewModelQtAdapter::runBuiltInSampleBenchmark(bool japanese, bool injectIntoFocusedFieldAfter) {
+    model_.runBuiltInSampleBenchmark(japanese, injectIntoFocusedFieldAfter);
+}
 void AppViewModelQtAdapter::applicationStateChanged(Qt::ApplicationState state) {
     if (state == Qt::ApplicationActive) model_.applicationDidBecomeActive();
 }
@@ -211,6 +228,11 @@ void AppViewModelQtAdapter::appViewModelDidChange(AppViewModelProperty property)
         case P::currentSourceName: emit currentSourceNameChanged(); break;
         case P::history: emit historyChanged(); break;
     }
+    // The derived values follow their sources.
+    if (property == P::lastTranscribedText || property == P::currentResult || property == P::history)
+        emit availableReinsertTextChanged();
+    if (property == P::lastTranscribedText) emit lastInjectedTextChanged();
+    if (property == P::lastExternalApp || property == P::capturedTargetApp) emit lastTargetAppNameChanged();
 }
 
 }  // namespace pelora

@@ -62,6 +62,10 @@ class AppViewModelQtAdapter final : public QObject, private AppViewModelListener
     Q_PROPERTY(QVariant currentResult READ currentResult NOTIFY currentResultChanged)
     Q_PROPERTY(QString currentSourceName READ currentSourceName NOTIFY currentSourceNameChanged)
     Q_PROPERTY(QVariant history READ history NOTIFY historyChanged)
+    // Derived values, told when one of their sources changes.
+    Q_PROPERTY(QVariant availableReinsertText READ availableReinsertText NOTIFY availableReinsertTextChanged)
+    Q_PROPERTY(QString lastTargetAppName READ lastTargetAppName NOTIFY lastTargetAppNameChanged)
+    Q_PROPERTY(QString lastInjectedText READ lastInjectedText WRITE setLastInjectedText NOTIFY lastInjectedTextChanged)
 
 public:
     explicit AppViewModelQtAdapter(AppViewModel& model, QObject* parent = nullptr);
@@ -114,6 +118,10 @@ public:
     QVariant currentResult() const;
     QString currentSourceName() const;
     QVariant history() const;
+    QVariant availableReinsertText() const;
+    QString lastTargetAppName() const;
+    QString lastInjectedText() const;
+    void setLastInjectedText(const QString& value);
 
     void setSelectedSection(const QString& value);
     void setSelectedOutputTab(const QString& value);
@@ -154,6 +162,14 @@ public slots:
     void terminateConflictingLegacyApps();
     void dismissErrorMessage();
     void dismissStatusNotice();
+    // Reinsertion from the main window and the menus.
+    void reinsertLastTranscription(bool fromMainWindowButton);
+    void reinsertSpecificText(const QString& text, bool fromMainWindowButton);
+    // Files and the benchmark. A dropped file's URL is made a local path first
+    // (QUrl::toLocalFile).
+    void openFilePicker();
+    void transcribeAudioFile(const QString& localPath);
+    void runBuiltInSampleBenchmark(bool japanese, bool injectIntoFocusedFieldAfter);
     // Connected to the application's state: becoming active reads the permissions again.
     void applicationStateChanged(Qt::ApplicationState state);
     // The vocabulary and the decision service's key; saveMirkAPIKey answers whether the key was stored.
@@ -212,6 +228,9 @@ signals:
     void currentResultChanged();
     void currentSourceNameChanged();
     void historyChanged();
+    void availableReinsertTextChanged();
+    void lastTargetAppNameChanged();
+    void lastInjectedTextChanged();
 
 private:
     void appViewModelDidChange(AppViewModelProperty property) override;

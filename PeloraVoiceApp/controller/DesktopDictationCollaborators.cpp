@@ -3,6 +3,7 @@
 #include "PeloraVoiceApp/QtMainThreadScheduler.h"
 #include "PeloraVoiceApp/controller/DesktopPermissionAccess.h"
 #include "PeloraVoiceApp/controller/MirkAPIKeyStore.h"
+#include "PeloraVoiceApp/controller/QtAudioFilePicker.h"
 #include "PeloraVoiceApp/controller/PeloraDictationEngine.h"
 #include "PeloraVoiceApp/controller/SystemWallClock.h"
 #include "PeloraVoiceApp/hud/HUDPanel.h"
@@ -103,6 +104,9 @@ public:
     std::optional<ActiveApplicationSnapshot> captureTargetForRecordingStart(bool preferExternal) override {
         return ActiveApplicationTracker::shared().captureTargetForRecordingStart(preferExternal);
     }
+    std::optional<ActiveApplicationSnapshot> resolveTargetForReinsert(bool fromMainWindowButton) override {
+        return ActiveApplicationTracker::shared().resolveTargetForReinsert(fromMainWindowButton);
+    }
     FocusedTextContext captureFocusedContext(const std::optional<ActiveApplicationSnapshot>& target) override {
         return FocusedTextContextReader::capture(target);
     }
@@ -150,6 +154,13 @@ public:
         Paster::shared().injectIntoFocusedField(std::move(text), std::move(targetApp), restoreClipboard,
                                                 allowDuplicates, std::move(done));
     }
+    void applyInPlaceCorrection(InsertedTextCorrection correction, std::string originalInsertedText,
+                                std::string correctedFullText, std::optional<ActiveApplicationSnapshot> targetApp,
+                                bool restoreClipboard, std::function<void(bool)> done) override {
+        Paster::shared().applyInPlaceCorrection(std::move(correction), std::move(originalInsertedText),
+                                                std::move(correctedFullText), std::move(targetApp), restoreClipboard,
+                                                std::move(done));
+    }
 };
 
 }  // namespace
@@ -176,6 +187,7 @@ struct DesktopDictationCollaborators::Parts {
     PasterAdapter paster;
     ReinsertAdapter reinsertShortcut{reinsertMonitor};
     LastExternalAppAdapter lastExternalApp;
+    QtAudioFilePicker filePicker;
     std::shared_ptr<DictationEngine> engine = std::make_shared<PeloraDictationEngine>();
 };
 
@@ -202,6 +214,7 @@ AppViewModelCollaborators DesktopDictationCollaborators::collaborators() {
         .reinsertShortcut = p.reinsertShortcut,
         .lastExternalApp = p.lastExternalApp,
         .engine = p.engine,
+        .filePicker = &p.filePicker,
         .onDeviceLanguageModelAvailable =
             OnDeviceLanguageModel::systemDefault()->availability() == OnDeviceLanguageModel::Availability::available,
     };

@@ -2,6 +2,7 @@
 
 #include "engine/injection/ActiveApplicationSnapshot.h"
 #include "engine/injection/TextInjectionOutcome.h"
+#include "engine/japanese/InsertedTextCorrection.h"
 
 #include <functional>
 #include <optional>
@@ -22,6 +23,12 @@ public:
     virtual void injectIntoFocusedField(std::string text, std::optional<ActiveApplicationSnapshot> targetApp,
                                         bool restoreClipboard, bool allowDuplicates,
                                         std::function<void(TextInjectionOutcome)> done) = 0;
+    // Turns the text inserted earlier into the corrected text where it stands; `done`
+    // receives whether the field was fixed, on the main thread, later or at once.
+    virtual void applyInPlaceCorrection(InsertedTextCorrection correction, std::string originalInsertedText,
+                                        std::string correctedFullText,
+                                        std::optional<ActiveApplicationSnapshot> targetApp, bool restoreClipboard,
+                                        std::function<void(bool applied)> done) = 0;
 };
 
 }  // namespace pelora

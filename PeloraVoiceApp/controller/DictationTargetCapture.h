@@ -14,6 +14,9 @@ public:
     virtual ~DictationTargetCapture() = default;
     virtual std::optional<ActiveApplicationSnapshot> captureTargetForRecordingStart(
         bool preferExternalWhenNotEditingSelf) = 0;
+    // Where a reinsertion goes: from this application's own window (true) or from a hot key
+    // or the pill (false).
+    virtual std::optional<ActiveApplicationSnapshot> resolveTargetForReinsert(bool fromMainWindowButton) = 0;
     virtual FocusedTextContext captureFocusedContext(const std::optional<ActiveApplicationSnapshot>& target) = 0;
 };
 

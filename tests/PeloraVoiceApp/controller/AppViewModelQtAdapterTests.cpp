@@ -64,7 +64,8 @@ protected:
 
 TEST_F(AdapterFixture, EveryPublishedValueIsAPropertyWithItsOwnSignal) {
     const QMetaObject* meta = adapter->metaObject();
-    ASSERT_EQ(meta->propertyCount() - meta->propertyOffset(), static_cast<int>(std::size(publishedNames)));
+    // The published values, then the derived ones (told when a source changes).
+    ASSERT_EQ(meta->propertyCount() - meta->propertyOffset(), static_cast<int>(std::size(publishedNames)) + 3);
     ASSERT_EQ(static_cast<int>(std::size(publishedNames)), appViewModelPropertyCount);
     for (int i = 0; i < appViewModelPropertyCount; ++i) {
         const QMetaProperty property = meta->property(meta->propertyOffset() + i);
@@ -86,7 +87,11 @@ TEST_F(AdapterFixture, EachChangeFiresItsSignalOnce) {
         {"the page", [](AppViewModel& vm) { vm.setSelectedSection(SidebarSection::rules); }, {{"selectedSection", 1}}},
         {"a recording start",
          [](AppViewModel& vm) { vm.toggleManualRecording(); },
-         {{"capturedTargetApp", 1}, {"capturedFocusedContext", 1}, {"isRecording", 1}, {"currentSourceName", 1}}},
+         {{"capturedTargetApp", 1},
+          {"lastTargetAppName", 1},
+          {"capturedFocusedContext", 1},
+          {"isRecording", 1},
+          {"currentSourceName", 1}}},
         {"a recording stop",
          [](AppViewModel& vm) { vm.toggleManualRecording(); },
          {{"isRecording", 1}, {"isTranscribing", 1}}},

@@ -158,6 +158,9 @@ TEST_F(TranscriptionFixture, CompletionDeliversByTheSettings) {
         int doneCalls = 0;
         vm.completeTranscription(resultWithText(row.text), "sample.wav", targetCapture.target, std::nullopt,
                                  row.trigger, [&] { ++doneCalls; });
+        // The contextual pass (when it runs) answers on its worker.
+        workers.runAll();
+        scheduler.runPosted();
         EXPECT_EQ(doneCalls, 1);
         EXPECT_EQ(paster.insertions.size(), row.inserts ? 1u : 0u);
         if (row.inserts) EXPECT_EQ(paster.insertions[0].restoreClipboard, !row.copy);

@@ -148,6 +148,13 @@ struct FakeTargetCapture : DictationTargetCapture {
         preferExternalAsked.push_back(preferExternal);
         return target;
     }
+    std::optional<ActiveApplicationSnapshot> reinsertTarget =
+        ActiveApplicationSnapshot{5151, std::string("org.example.Notes"), std::string("Notes")};
+    std::vector<bool> reinsertFromMainWindowAsked;
+    std::optional<ActiveApplicationSnapshot> resolveTargetForReinsert(bool fromMainWindowButton) override {
+        reinsertFromMainWindowAsked.push_back(fromMainWindowButton);
+        return reinsertTarget;
+    }
     FocusedTextContext captureFocusedContext(const std::optional<ActiveApplicationSnapshot>& app) override {
         FocusedTextContext context;
         if (app) context.appName = app->appName;
@@ -261,6 +268,25 @@ struct FakePaster : DictationPaster {
                                 std::function<void(TextInjectionOutcome)> done) override {
         insertions.push_back({std::move(text), std::move(target), restoreClipboard, allowDuplicates, done});
         if (outcome) done(*outcome);
+    }
+
+    struct Correction {
+        InsertedTextCorrection correction;
+        std::string original;
+        std::string corrected;
+        std::optional<ActiveApplicationSnapshot> target;
+        bool restoreClipboard;
+        std::function<void(bool)> done;
+    };
+    std::vector<Correction> corrections;
+    // Answered at once with this; none: the test answers through `corrections`.
+    std::optional<bool> correctionApplied = true;
+    void applyInPlaceCorrection(InsertedTextCorrection correction, std::string original, std::string corrected,
+                                std::optional<ActiveApplicationSnapshot> target, bool restoreClipboard,
+                                std::function<void(bool)> done) override {
+        corrections.push_back({correction, std::move(original), std::move(corrected), std::move(target),
+                               restoreClipboard, done});
+        if (correctionApplied) done(*correctionApplied);
     }
 };
 
