@@ -257,8 +257,29 @@ void AppViewModel::finishPermissionWait(const std::shared_ptr<PermissionWait>& w
 }
 
 void AppViewModel::beginRecording(const std::string& sourceLabel) {
+    // The microphone may take its time (a sound server that does not answer): the main
+    // thread goes on meanwhile, and a release or stop before it answers withdraws the start.
+    const std::string requestID = makeRandomUUID();
+    pendingRecordingRequestID_ = requestID;
+    if (pendingPermissionTask_) pendingPermissionTask_->cancelled = true;
+    auto wait = std::make_shared<PermissionWait>();
+    pendingPermissionTask_ = wait;
+    const Liveness weak = liveness();
+    c_.recorder.start([weak, wait, requestID, sourceLabel](std::exception_ptr failure) {
+        if (auto self = weak.lock()) (*self)->finishRecordingStart(wait, requestID, sourceLabel, failure);
+    });
+}
+
+void AppViewModel::finishRecordingStart(const std::shared_ptr<PermissionWait>& wait, const std::string& requestID,
+                                        const std::string& sourceLabel, std::exception_ptr failure) {
+    if (!permissionWaitStillWanted(wait, requestID)) {
+        if (!failure) c_.recorder.stop();  // withdrawn meanwhile: nothing is kept
+        return;
+    }
+    pendingRecordingRequestID_.reset();
+    pendingPermissionTask_.reset();
     try {
-        c_.recorder.start();
+        if (failure) std::rethrow_exception(failure);
     } catch (const std::exception& error) {
         assign(isRecording_, false, P::isRecording);
         assign(isHandsFreeLocked_, false, P::isHandsFreeLocked);

@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <functional>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -350,6 +351,8 @@ private:
     void pushToTalkStopHandler();
     void levelHandler(float level);
     void beginRecording(const std::string& sourceLabel);
+    void finishRecordingStart(const std::shared_ptr<PermissionWait>& wait, const std::string& requestID,
+                              const std::string& sourceLabel, std::exception_ptr failure);
     void invalidateTranscriptionSession();
     void setStatusNotice(std::string_view text);
     // Clears an error about the microphone; any other error stays.

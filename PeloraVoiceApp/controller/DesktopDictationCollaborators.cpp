@@ -37,6 +37,7 @@ public:
     }
     void requestPermission(std::function<void(bool)> answer) override { answer(mic_.requestPermission()); }
     void start() override { mic_.start(); }
+    void start(std::function<void(std::exception_ptr)> started) override { mic_.start(std::move(started)); }
     std::vector<float> stop() override { return mic_.stop(); }
     void setLevelHandler(std::function<void(float)> handler) override { mic_.onLevel = std::move(handler); }
 
@@ -169,7 +170,7 @@ struct DesktopDictationCollaborators::Parts {
     MainThreadScheduler& scheduler = QtMainThreadScheduler::shared();
     audio::PulseAudioService audio;
     keymonitor::X11KeyMonitor keys;
-    MicRecorder mic{audio};
+    MicRecorder mic{audio, scheduler};
     PushToTalkKey pushToTalkKey{PTTShortcutKey::rightOption, keys, scheduler};
     ReinsertShortcutMonitor reinsertMonitor{ReinsertShortcutPreset::optionShiftV, keys, scheduler};
     HUDPanel panel{scheduler};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <vector>
 
@@ -19,6 +20,17 @@ public:
     virtual void requestPermission(std::function<void(bool granted)> answer) = 0;
     // Throws when the microphone cannot start.
     virtual void start() = 0;
+    // Starts without holding up the main thread: `started` runs on the main thread with the
+    // failure, or null once the microphone runs. This one waits here.
+    virtual void start(std::function<void(std::exception_ptr failure)> started) {
+        try {
+            start();
+        } catch (...) {
+            started(std::current_exception());
+            return;
+        }
+        started(nullptr);
+    }
     // Ends the capture and hands over its 16 kHz mono samples.
     virtual std::vector<float> stop() = 0;
     virtual void setLevelHandler(std::function<void(float level)> handler) = 0;

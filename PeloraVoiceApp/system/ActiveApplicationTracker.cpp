@@ -40,6 +40,9 @@ ActiveApplicationTracker::ActiveApplicationTracker(std::unique_ptr<FrontApplicat
             }
         });
     });
+    // An activation between the first read and the start of the notices sends none: read
+    // the front again now that every later one is heard.
+    refreshCurrentFrontmost();
 }
 
 ActiveApplicationTracker::~ActiveApplicationTracker() {

@@ -19,7 +19,8 @@ public:
     // The application in front now, if any.
     virtual std::optional<pelora::ActiveApplicationSnapshot> frontmost() = 0;
     // Calls `onActivated` (on any thread) whenever another application comes to the front,
-    // with it when known. An empty function stops the notices.
+    // with it when known. An empty function stops the notices. Returns once the notices
+    // run: a change after the return is always announced.
     virtual void watchActivations(Activation onActivated) = 0;
     // Asks for the process's most recently active window to come to the front.
     virtual bool activate(std::int32_t processIdentifier) = 0;

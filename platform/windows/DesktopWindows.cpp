@@ -14,6 +14,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <poll.h>
 #include <set>
@@ -417,13 +418,22 @@ void DesktopWindows::watchActivations(std::function<void(const WindowOwner&)> on
     if (impl_->wakeFd < 0) return;
     int wakeFd = impl_->wakeFd;
     Impl* impl = impl_.get();
-    impl_->watcher = std::jthread([impl, wakeFd, onActivated = std::move(onActivated)](std::stop_token stop) {
+    // Returns only once the server sends the watcher every change: an activation right
+    // after this call is never missed, and a read of the front made after it is current.
+    std::promise<void> listening;
+    std::future<void> listeningNow = listening.get_future();
+    impl_->watcher = std::jthread([impl, wakeFd, onActivated = std::move(onActivated),
+                                   listening = std::move(listening)](std::stop_token stop) mutable {
         Display* d = openDisplay(impl->displayName);
-        if (!d) return;
+        if (!d) {
+            listening.set_value();
+            return;
+        }
         Window root = DefaultRootWindow(d);
         XSelectInput(d, root, PropertyChangeMask);
         Atom activeAtom = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
-        XFlush(d);
+        XSync(d, False);
+        listening.set_value();
         Window last = None;
         while (!stop.stop_requested()) {
             bool changed = false;
@@ -455,6 +465,7 @@ void DesktopWindows::watchActivations(std::function<void(const WindowOwner&)> on
         }
         closeDisplay(d);
     });
+    listeningNow.wait();
 }
 
 bool DesktopWindows::activateProcess(pid_t processIdentifier) {

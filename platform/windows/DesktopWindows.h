@@ -41,7 +41,9 @@ public:
 
     // Calls `onActivated` on a thread of this object's own (never the caller's) each time
     // the active window changes, with the new owner. Replaces an earlier callback; an empty
-    // function stops watching. The callback must not call back into this object's watcher.
+    // function stops watching. Returns once the watcher hears every change, so a read of
+    // the front made after it misses nothing. The callback must not call back into this
+    // object's watcher.
     void watchActivations(std::function<void(const WindowOwner&)> onActivated);
 
     // Asks the window manager to activate the most recently active top-level window of the

@@ -430,6 +430,42 @@ TEST_F(ControllerFixture, MicrophoneStartFailureReturnsToIdleWithTheError) {
     }
 }
 
+TEST_F(ControllerFixture, AMicrophoneSlowToStartLeavesTheMainThreadAndARelease) {
+    recorder.slowStart = true;
+    recorder.samples = {};  // each recording too short to transcribe: the next press may start
+    AppViewModel& vm = make();
+    {
+        SCOPED_TRACE("the microphone answers: the recording begins then");
+        pushToTalk.press();
+        EXPECT_FALSE(vm.isRecording()) << "nothing claims a recording before the microphone runs";
+        EXPECT_TRUE(vm.pendingRecordingRequestID());
+        ASSERT_EQ(recorder.pendingStarts.size(), 1u);
+        recorder.answerStart();
+        EXPECT_TRUE(vm.isRecording());
+        EXPECT_FALSE(vm.pendingRecordingRequestID());
+        EXPECT_EQ(overlay.lastMode(), "recording");
+        pushToTalk.release();
+        EXPECT_FALSE(vm.isRecording());
+    }
+    {
+        SCOPED_TRACE("released before the microphone answers: no recording, the late capture dropped");
+        const int stopsBefore = recorder.stops;
+        const auto jobsBefore = transcription.jobs.size();
+        pushToTalk.press();
+        pushToTalk.release();
+        EXPECT_FALSE(vm.pendingRecordingRequestID());
+        recorder.answerStart();
+        EXPECT_FALSE(vm.isRecording());
+        EXPECT_EQ(recorder.stops, stopsBefore + 1);
+        EXPECT_EQ(transcription.jobs.size(), jobsBefore);
+        pushToTalk.press();
+        EXPECT_EQ(recorder.pendingStarts.size(), 1u) << "a new press starts again";
+        recorder.answerStart("入力デバイスがありません");
+        EXPECT_FALSE(vm.isRecording());
+        EXPECT_EQ(vm.errorMessage(), "マイクの開始に失敗しました: 入力デバイスがありません");
+    }
+}
+
 // ---- while recording ----
 
 TEST_F(ControllerFixture, DurationTicksEvery50msFromTheStart) {

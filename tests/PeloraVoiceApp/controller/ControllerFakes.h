@@ -52,6 +52,24 @@ struct FakeRecorder : DictationRecorder, Logged {
         if (startFailure) throw std::runtime_error(*startFailure);
         ++starts;
     }
+    // A microphone slow to start: the answers wait in `pendingStarts` until answered.
+    bool slowStart = false;
+    std::vector<std::function<void(std::exception_ptr)>> pendingStarts;
+    void start(std::function<void(std::exception_ptr)> started) override {
+        if (!slowStart) return DictationRecorder::start(std::move(started));
+        note("recorder.startWaiting");
+        pendingStarts.push_back(std::move(started));
+    }
+    void answerStart(std::optional<std::string> failure = std::nullopt) {
+        auto started = std::move(pendingStarts.front());
+        pendingStarts.erase(pendingStarts.begin());
+        if (failure) {
+            started(std::make_exception_ptr(std::runtime_error(*failure)));
+        } else {
+            ++starts;
+            started(nullptr);
+        }
+    }
     std::vector<float> stop() override {
         ++stops;
         return samples;

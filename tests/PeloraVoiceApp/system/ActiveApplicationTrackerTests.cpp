@@ -165,3 +165,24 @@ TEST(ActiveApplicationTrackerTest, ANoticeArrivingAfterTheTrackerIsGoneDoesNothi
     bench.scheduler.runPosted();  // must not touch the destroyed tracker
     SUCCEED();
 }
+
+TEST(ActiveApplicationTrackerTest, AnActivationBeforeTheNoticesStartIsNotLost) {
+    // The desktop brings another application to the front after the tracker's first read
+    // but before its notices run: no notice will ever tell of it.
+    struct LateSource final : FrontApplicationSource {
+        std::optional<ActiveApplicationSnapshot> front = editor;
+        Activation watcher;
+        std::optional<ActiveApplicationSnapshot> frontmost() override { return front; }
+        void watchActivations(Activation onActivated) override {
+            if (onActivated && !watcher) front = browser;
+            watcher = std::move(onActivated);
+        }
+        bool activate(std::int32_t) override { return true; }
+        bool isTerminated(std::int32_t) override { return false; }
+    };
+    ManualMainThreadScheduler scheduler;
+    ActiveApplicationTracker tracker(std::make_unique<LateSource>(), scheduler, [] { return false; });
+    scheduler.runPosted();
+    EXPECT_EQ(tracker.currentFrontmost(), browser);
+    EXPECT_EQ(tracker.lastExternalApp(), browser);
+}

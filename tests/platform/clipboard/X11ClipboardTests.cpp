@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <map>
 #include <random>
 
+#include "tests/platform/clipboard/StandInClipboardManager.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/TempDir.h"
@@ -227,4 +230,49 @@ TEST(X11ClipboardTest, WithoutAClipboardManagerSavingIsRefusedQuickly) {
     X11Clipboard clipboard;
     ASSERT_TRUE(clipboard.writeText("kept until exit"));
     EXPECT_FALSE(clipboard.saveToClipboardManager());
+}
+
+TEST(X11ClipboardTest, AClipboardManagerKeepsWhatWeOwnedWhenWeQuit) {
+    StandInClipboardManager manager;
+    ASSERT_TRUE(manager.running());
+    TempDir dir;
+    const std::string png = "\x89PNG\r\n\x1a\n" + randomBytes(4096, 3);
+    struct Case {
+        const char* name;
+        std::function<void(X11Clipboard&)> take;
+        bool saved;
+        std::map<std::string, std::string> served;  // what any application pastes afterwards
+    };
+    std::unique_ptr<ChildProcess> otherOwner;
+    const Case cases[] = {
+        {"a written text", [](X11Clipboard& c) { ASSERT_TRUE(c.writeText("終了後も残る text")); }, true,
+         {{"UTF8_STRING", "終了後も残る text"}, {"text/plain;charset=utf-8", "終了後も残る text"}}},
+        {"a restored clipboard of HTML and PNG",
+         [&](X11Clipboard& c) {
+             ASSERT_TRUE(c.restore({{"text/html", "text/html", 8, "<b>保存</b>"}, {"image/png", "image/png", 8, png}}));
+         },
+         true, {{"text/html", "<b>保存</b>"}, {"image/png", png}}},
+        {"nothing ever owned", [](X11Clipboard&) {}, false, {{"image/png", png}}},
+        {"another application copied since",
+         [&](X11Clipboard& c) {
+             ASSERT_TRUE(c.writeText("上書きされる"));
+             otherOwner = xclipOwn(dir, "text/plain", "他のアプリ");
+             ASSERT_TRUE(waitUntil(10s, [&] { return c.readText() != std::optional<std::string>("上書きされる"); }));
+         },
+         false, {{"text/plain", "他のアプリ"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int savesBefore = manager.saves();
+        const auto begun = std::chrono::steady_clock::now();
+        {
+            X11Clipboard clipboard;
+            ASSERT_TRUE(clipboard.connected());
+            c.take(clipboard);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, 10s);
+        EXPECT_EQ(manager.saves(), savesBefore + (c.saved ? 1 : 0));
+        for (const auto& [target, bytes] : c.served) EXPECT_EQ(xclipRead(target), bytes) << target;
+    }
+    if (otherOwner) otherOwner->stop();
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <mutex>
 #include <unistd.h>
@@ -73,6 +74,33 @@ TEST(DesktopWindowsTest, FrontmostFollowsActivationsAndActivationBringsAProcessB
 
     EXPECT_FALSE(windows.activateProcess(getpid())) << "a process without windows can't be activated";
     windows.watchActivations(nullptr);
+}
+
+TEST(DesktopWindowsTest, AnActivationRightAfterWatchingStartsIsHeard) {
+    DesktopWindows windows;
+    ASSERT_TRUE(windows.connected());
+    auto alpha = windowOfClass("PeloraAlpha");
+    ASSERT_TRUE(waitUntil(20s, [&] { return frontIs(windows, alpha->pid()); }));
+    auto beta = windowOfClass("PeloraBeta");
+    ASSERT_TRUE(waitUntil(20s, [&] { return frontIs(windows, beta->pid()); }));
+    // Watching starts afresh each round and the activation follows at once.
+    for (int round = 0; round < 6; ++round) {
+        const pid_t next = round % 2 == 0 ? alpha->pid() : beta->pid();
+        SCOPED_TRACE(round);
+        std::mutex mutex;
+        std::vector<pid_t> seen;
+        windows.watchActivations([&](const WindowOwner& owner) {
+            std::lock_guard lock(mutex);
+            seen.push_back(owner.processIdentifier);
+        });
+        ASSERT_TRUE(windows.activateProcess(next));
+        EXPECT_TRUE(waitUntil(10s, [&] {
+            std::lock_guard lock(mutex);
+            return std::find(seen.begin(), seen.end(), next) != seen.end();
+        })) << "the activation was not announced";
+        windows.watchActivations(nullptr);
+        ASSERT_TRUE(waitUntil(10s, [&] { return frontIs(windows, next); }));
+    }
 }
 
 TEST(DesktopWindowsTest, IdentityComesFromTheMatchingDesktopEntryInTheUsersLanguage) {

@@ -1,4 +1,6 @@
 #include "PeloraVoiceApp/system/MicRecorder.h"
+#include "PeloraVoiceApp/QtMainThreadScheduler.h"
+#include "tests/PeloraVoiceApp/system/desktop/MainLoop.h"
 #include "PeloraVoiceApp/system/SoundFeedback.h"
 #include "engine/recognition/PeloraVoiceError.h"
 #include "platform/audio/PulseAudioService.h"
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -279,6 +282,76 @@ TEST_F(MicRecorderOwnServer, AStoppedServerFailsTheStartWithinItsLimitAndNothing
     ASSERT_EQ(play(tone(dir, 0.5, 48000, 1, 0.5)).exitCode, 0);
     std::this_thread::sleep_for(100ms);
     EXPECT_GT(loudestWindow(recorder.stop(), 1600), 0.1);
+}
+
+// What a start handed to the main thread: nothing yet, started (empty), or the failure.
+std::string describe(std::exception_ptr failure) {
+    if (!failure) return "";
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "?";
+}
+
+TEST_F(MicRecorderOwnServer, AStartAgainstAStoppedServerLeavesTheMainThreadFree) {
+    main_loop::application();
+    MainThreadScheduler& scheduler = QtMainThreadScheduler::shared();
+    MicRecorder waiting(audio, scheduler);
+    int ticks = 0;
+    auto ticker = scheduler.repeatEvery(10ms, [&] { ++ticks; });
+
+    {
+        SCOPED_TRACE("the server sleeps: the main loop turns until the start fails");
+        server.pause();
+        std::optional<std::string> answer;
+        const auto begun = std::chrono::steady_clock::now();
+        waiting.start([&](std::exception_ptr failure) { answer = describe(failure); });
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, 1500ms) << "the call returns before the server answers";
+        EXPECT_TRUE(waiting.isStarting());
+        ASSERT_TRUE(main_loop::spinUntil([&] { return answer.has_value(); }, 15000));
+        server.resume();
+        EXPECT_NE(answer->find(noMicrophone), std::string::npos) << *answer;
+        EXPECT_GE(ticks, 20) << "timers ran while the server was asked";
+        EXPECT_FALSE(waiting.isStarting());
+        EXPECT_FALSE(waiting.isCapturing());
+    }
+    {
+        SCOPED_TRACE("a stop while the server sleeps withdraws the start");
+        server.pause();
+        bool answered = false;
+        waiting.start([&](std::exception_ptr) { answered = true; });
+        EXPECT_TRUE(waiting.stop().empty());
+        EXPECT_FALSE(waiting.isStarting());
+        server.resume();  // the withdrawn stream may now come up; it is dropped
+        main_loop::spinFor(2500);
+        EXPECT_FALSE(answered);
+        EXPECT_FALSE(waiting.isCapturing());
+    }
+    {
+        SCOPED_TRACE("an answering server: the capture runs and records");
+        std::optional<std::string> answer;
+        waiting.start([&](std::exception_ptr failure) { answer = describe(failure); });
+        ASSERT_TRUE(main_loop::spinUntil([&] { return answer.has_value(); }, 15000));
+        EXPECT_EQ(*answer, "");
+        EXPECT_TRUE(waiting.isCapturing());
+        ASSERT_EQ(play(tone(dir, 0.5, 48000, 1, 0.5)).exitCode, 0);
+        std::this_thread::sleep_for(100ms);
+        EXPECT_GT(loudestWindow(waiting.stop(), 1600), 0.1);
+    }
+    {
+        SCOPED_TRACE("destroyed while the server sleeps: no answer after it is gone");
+        bool answered = false;
+        server.pause();
+        {
+            MicRecorder gone(audio, scheduler);
+            gone.start([&](std::exception_ptr) { answered = true; });
+        }
+        server.resume();
+        main_loop::spinFor(300);
+        EXPECT_FALSE(answered);
+    }
 }
 
 TEST(MicRecorderWithoutServer, TheStartSaysThereIsNoMicrophone) {
