@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include "PeloraVoiceApp/pages/RulesPageLocalState.h"
 
 class QWidget;
 
@@ -10,12 +10,9 @@ class AppViewModelQtAdapter;
 
 // What the main window keeps for its pages while they edit something that has not reached
 // the controller yet. It lives as long as the window (hidden or not), whichever page shows.
-struct WorkspaceViewState {
+// The rules page's own part (key editor, dictionary form) is kept with the rest.
+struct WorkspaceViewState : pages::RulesPageLocalState {
     bool isDropTargeted = false;
-    QString newVocabReading;
-    QString newVocabSurface;
-    bool showMirkKeyEditor = false;
-    QString mirkKeyDraft;
 };
 
 // The pages the main window shows besides the studio: each returns a new widget owned by
