@@ -538,13 +538,10 @@ protected:
     // Timers a controller keeps for its whole life: the permission monitor.
     static constexpr std::size_t monitorTimers = 1;
 
-    AppViewModel& make() {
-        model.reset();  // the old one detaches its handlers from the shared fakes first
-        for (Logged* fake : std::initializer_list<Logged*>{&keyStore, &recorder, &pushToTalk, &overlay, &permissions,
-                                                           &reinsertShortcut, &lastExternalApp})
-            fake->log = &log;
-        log.clear();
-        model = std::make_unique<AppViewModel>(AppViewModelCollaborators{
+    // The fixture's fakes (or the real stores a test set) as the controller's collaborators;
+    // a test adds or swaps members before handing them over.
+    AppViewModelCollaborators collaborators() {
+        return AppViewModelCollaborators{
             .scheduler = scheduler,
             .wallClock = wallClock,
             .keyStore = realKeyStore ? *realKeyStore : keyStore,
@@ -559,7 +556,16 @@ protected:
             .lastExternalApp = lastExternalApp,
             .engine = engine,
             .spawnWorker = workers.spawner(),
-        });
+        };
+    }
+
+    AppViewModel& make() {
+        model.reset();  // the old one detaches its handlers from the shared fakes first
+        for (Logged* fake : std::initializer_list<Logged*>{&keyStore, &recorder, &pushToTalk, &overlay, &permissions,
+                                                           &reinsertShortcut, &lastExternalApp})
+            fake->log = &log;
+        log.clear();
+        model = std::make_unique<AppViewModel>(collaborators());
         model->setDictationJobObserverForTesting([this](const DictationJob& job) { transcription.jobs.push_back(job); });
         return *model;
     }

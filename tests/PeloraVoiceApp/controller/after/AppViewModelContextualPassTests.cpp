@@ -76,23 +76,9 @@ public:
 
     AppViewModel& makePass() {
         model.reset();
-        model = std::make_unique<AppViewModel>(AppViewModelCollaborators{
-            .scheduler = scheduler,
-            .wallClock = wallClock,
-            .keyStore = keyStore,
-            .recorder = recorder,
-            .pushToTalk = pushToTalk,
-            .overlay = overlay,
-            .targetCapture = targetCapture,
-            .permissions = permissions,
-            .cues = cues,
-            .paster = paster,
-            .reinsertShortcut = reinsertShortcut,
-            .lastExternalApp = lastExternalApp,
-            .engine = engine,
-            .spawnWorker = workers.spawner(),
-            .contextualAutoReplacer = replacer,
-        });
+        AppViewModelCollaborators bundle = collaborators();
+        bundle.contextualAutoReplacer = replacer;
+        model = std::make_unique<AppViewModel>(std::move(bundle));
         // An earlier case may have saved other settings.
         model->setEnableHomophoneReranking(true);
         model->setEnableMirkContextCorrection(true);
@@ -365,22 +351,8 @@ public:
     AppViewModel& makeReal() {
         model.reset();
         keyStore.key = pelora::testing::ScriptedDecisionService::apiKey;
-        model = std::make_unique<AppViewModel>(AppViewModelCollaborators{
-            .scheduler = scheduler,
-            .wallClock = wallClock,
-            .keyStore = keyStore,
-            .recorder = recorder,
-            .pushToTalk = pushToTalk,
-            .overlay = overlay,
-            .targetCapture = targetCapture,
-            .permissions = permissions,
-            .cues = cues,
-            .paster = paster,
-            .reinsertShortcut = reinsertShortcut,
-            .lastExternalApp = lastExternalApp,
-            .engine = engine,
-            .spawnWorker = workers.spawner(),
-        });
+        AppViewModelCollaborators bundle = collaborators();
+        model = std::make_unique<AppViewModel>(std::move(bundle));
         return *model;
     }
     // Runs the pass's worker on a thread of its own, so the test can act while it waits.

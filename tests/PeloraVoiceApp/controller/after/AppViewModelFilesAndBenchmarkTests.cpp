@@ -47,24 +47,10 @@ public:
         for (Logged* fake : std::initializer_list<Logged*>{&keyStore, &recorder, &pushToTalk, &overlay, &permissions,
                                                            &reinsertShortcut, &lastExternalApp})
             fake->log = &log;
-        model = std::make_unique<AppViewModel>(AppViewModelCollaborators{
-            .scheduler = scheduler,
-            .wallClock = wallClock,
-            .keyStore = keyStore,
-            .recorder = recorder,
-            .pushToTalk = pushToTalk,
-            .overlay = overlay,
-            .targetCapture = targetCapture,
-            .permissions = permissions,
-            .cues = cues,
-            .paster = paster,
-            .reinsertShortcut = reinsertShortcut,
-            .lastExternalApp = lastExternalApp,
-            .engine = engine,
-            .spawnWorker = workers.spawner(),
-            .filePicker = &picker,
-            .speechSynthesizer = tool,
-        });
+        AppViewModelCollaborators bundle = collaborators();
+        bundle.filePicker = &picker;
+        bundle.speechSynthesizer = tool;
+        model = std::make_unique<AppViewModel>(std::move(bundle));
         return *model;
     }
     void denyMicrophone() { recorder.status = MicrophoneAuthorizationStatus::denied; }
