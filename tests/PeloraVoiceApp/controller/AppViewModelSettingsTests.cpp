@@ -1,4 +1,5 @@
 #include "ControllerFakes.h"
+#include "KeyBackendProcess.h"
 
 #include "PeloraVoiceApp/controller/MirkAPIKeyStore.h"
 #include "PeloraVoiceApp/controller/settings/AppSettingsDocument.h"
@@ -631,27 +632,10 @@ TEST_F(SettingsFixture, KeyActionsOverTheStore) {
 }
 
 // The same actions over the engine's key store, each backend in a fresh process of its own.
-enum class KeyBackend { file, keyring, environment };
-
 class RealKeyStoreFixture : public SettingsFixture, public ::testing::WithParamInterface<KeyBackend> {
 protected:
-    bool inFreshProcess() {
-        std::map<std::string, std::string> environment;
-        std::vector<std::string> launcher;
-        if (GetParam() == KeyBackend::keyring) {
-            launcher = pelora::testing::keyringSessionLauncher();
-            environment = pelora::testing::keyringSessionEnvironment(home_.path());
-        } else {
-            environment = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home_ / "no-bus").string()}};
-        }
-        environment[std::string(MirkInputSecretStore::environmentVariable)] =
-            GetParam() == KeyBackend::environment ? " sk-from-env \n" : "";
-        return !pelora::testing::rerunCurrentTestIn(launcher, environment);
-    }
-    std::unique_ptr<secrets::SecretStore> backing() const {
-        if (GetParam() == KeyBackend::keyring) return secrets::secretServiceStore();
-        return secrets::fileSecretStore(secrets::userConfigHome() / "PeloraVoice2");
-    }
+    bool inFreshProcess() { return rerunWithKeyBackend(GetParam(), home_, " sk-from-env \n"); }
+    std::unique_ptr<secrets::SecretStore> backing() const { return keyBackingStore(GetParam()); }
     pelora::testing::TempDir home_;
     MirkAPIKeyStore store_;
 };

@@ -1,6 +1,7 @@
 // The rules page over the real controller: what each control writes into the settings
 // document, which controls the switches enable and show, the key editor, and the keyboard.
 #include "tests/PeloraVoiceApp/pages/PagesFixture.h"
+#include "tests/PeloraVoiceApp/controller/KeyBackendProcess.h"
 
 #include "PeloraVoiceApp/hud/UITheme.h"
 #include "PeloraVoiceApp/pages/PageStyle.h"
@@ -27,6 +28,9 @@
 using namespace pelora;
 using namespace pelora::pages;
 using namespace pelora::pages_testing;
+using pelora::controller_testing::KeyBackend;
+using pelora::controller_testing::keyBackingStore;
+using pelora::controller_testing::rerunWithKeyBackend;
 
 namespace {
 
@@ -294,27 +298,10 @@ TEST_F(RulesPageFixture, TheEditorsStateLivesWithTheWindow) {
 
 // The editor over the engine's own key store, each backend in a fresh process: the keyring
 // in a private session bus, the private file where no keyring answers, and the variable.
-enum class KeyBackend { keyring, file, environment };
-
 class RealKeyStorePage : public RulesPageFixture, public ::testing::WithParamInterface<KeyBackend> {
 protected:
-    bool inFreshProcess() {
-        std::map<std::string, std::string> environment;
-        std::vector<std::string> launcher;
-        if (GetParam() == KeyBackend::keyring) {
-            launcher = pelora::testing::keyringSessionLauncher();
-            environment = pelora::testing::keyringSessionEnvironment(home_.path());
-        } else {
-            environment = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home_ / "no-bus").string()}};
-        }
-        environment[std::string(MirkInputSecretStore::environmentVariable)] =
-            GetParam() == KeyBackend::environment ? "sk-from-env" : "";
-        return !pelora::testing::rerunCurrentTestIn(launcher, environment);
-    }
-    std::unique_ptr<secrets::SecretStore> backing() const {
-        if (GetParam() == KeyBackend::keyring) return secrets::secretServiceStore();
-        return secrets::fileSecretStore(secrets::userConfigHome() / "PeloraVoice2");
-    }
+    bool inFreshProcess() { return rerunWithKeyBackend(GetParam(), home_, "sk-from-env"); }
+    std::unique_ptr<secrets::SecretStore> backing() const { return keyBackingStore(GetParam()); }
     pelora::testing::TempDir home_;
     MirkAPIKeyStore store_;
 };
