@@ -3,6 +3,7 @@
 #include "platform/audio/PulseAudioService.h"
 #include "platform/keymonitor/X11KeyMonitor.h"
 #include "tests/support/RunCommand.h"
+#include "tests/support/SessionAccessibility.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempDir.h"
 
@@ -19,7 +20,9 @@
 using namespace std::chrono_literals;
 using pelora::PasterPermissions;
 using pelora::PermissionHealthStatus;
+using pelora::testing::accessibilityEnabled;
 using pelora::testing::runCommand;
+using pelora::testing::setAccessibilityEnabled;
 using pelora::testing::ScopedEnvironment;
 using pelora::testing::TempDir;
 namespace fs = std::filesystem;
@@ -39,21 +42,6 @@ bool pollUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
         std::this_thread::sleep_for(20ms);
     }
     return true;
-}
-
-// org.a11y.Status IsEnabled on the session bus, as a desktop's accessibility switch sets it.
-void setAccessibilityEnabled(bool enabled) {
-    const auto result =
-        runCommand({"gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path", "/org/a11y/bus", "--method",
-                    "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "IsEnabled", enabled ? "<true>" : "<false>"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-}
-
-bool accessibilityEnabled() {
-    const auto result = runCommand({"gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
-                                    "/org/a11y/bus", "--method", "org.freedesktop.DBus.Properties.Get", "org.a11y.Status",
-                                    "IsEnabled"});
-    return result.out.find("true") != std::string::npos;
 }
 
 void setDefaultSource(const std::string& name) {

@@ -10,30 +10,18 @@
 #include "PeloraVoiceApp/system/OwnTextView.h"
 #include "tests/PeloraVoiceApp/system/orchestrator/OrchestratorDesktop.h"
 #include "tests/support/RunCommand.h"
+#include "tests/support/SessionAccessibility.h"
 #include "tests/support/TargetApplication.h"
 
 using namespace orchestrator;
+using pelora::testing::accessibilityEnabled;
 using pelora::testing::ChildProcess;
 using pelora::testing::runCommand;
+using pelora::testing::setAccessibilityEnabled;
 using pelora::testing::TargetApplication;
 using pelora::testing::TempDir;
 
 namespace {
-
-// The session's accessibility switch (org.a11y.Status IsEnabled), as a desktop sets it.
-void setAccessibilityEnabled(bool enabled) {
-    const auto result =
-        runCommand({"gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path", "/org/a11y/bus", "--method",
-                    "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "IsEnabled", enabled ? "<true>" : "<false>"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-}
-
-bool accessibilityEnabled() {
-    const auto result = runCommand({"gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
-                                    "/org/a11y/bus", "--method", "org.freedesktop.DBus.Properties.Get", "org.a11y.Status",
-                                    "IsEnabled"});
-    return result.out.find("true") != std::string::npos;
-}
 
 // The engine's injector on a display that takes no synthetic keys (no XTest).
 class WithoutKeyPosting final : public InjectionBackend {
