@@ -29,7 +29,7 @@ packages=(
   openssl curl
   # desktop application: toolkit, accessibility, X11, sound
   qt6-base-dev qt6-svg-dev libatspi2.0-dev libdbus-1-dev at-spi2-core libx11-dev libxtst-dev libxi-dev libxfixes-dev libxres-dev
-  libxkbcommon-dev libpulse-dev libglib2.0-dev fonts-ipafont-gothic desktop-file-utils
+  libxkbcommon-dev libpulse-dev libglib2.0-dev fonts-ipafont-gothic fonts-noto-color-emoji desktop-file-utils
   # the private desktop the desktop tests run in, and its target programs
   xvfb jwm pulseaudio pulseaudio-utils xterm python3-gi gir1.2-gtk-3.0 xclip x11-xserver-utils x11-utils xcompmgr
 )
