@@ -22,6 +22,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -34,6 +35,7 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <vector>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -86,6 +88,15 @@ private:
     std::thread thread_;
 };
 
+// The median and the slowest of the iterations' own times, in milliseconds, beside the
+// mean that the table shows: one slow start among thirty moves the mean a lot.
+void reportSpread(benchmark::State& state, std::vector<double> milliseconds) {
+    if (milliseconds.empty()) return;
+    std::sort(milliseconds.begin(), milliseconds.end());
+    state.counters["median_ms"] = milliseconds[milliseconds.size() / 2];
+    state.counters["max_ms"] = milliseconds.back();
+}
+
 void BM_XTestPressToStartRecording(benchmark::State& state) {
     Display* display = XOpenDisplay(nullptr);
     if (!display) {
@@ -107,6 +118,7 @@ void BM_XTestPressToStartRecording(benchmark::State& state) {
     };
     key.updateConfiguration(pelora::PTTShortcutKey::rightControl, false, true);
     const int keycode = XKeysymToKeycode(display, XK_Control_R);
+    std::vector<double> times;
     for (auto _ : state) {
         {
             std::lock_guard lock(mutex);
@@ -121,11 +133,13 @@ void BM_XTestPressToStartRecording(benchmark::State& state) {
             break;
         }
         state.SetIterationTime(std::chrono::duration<double>(at - pressed).count());
+        times.push_back(std::chrono::duration<double, std::milli>(at - pressed).count());
         lock.unlock();
         XTestFakeKeyEvent(display, keycode, False, CurrentTime);
         XSync(display, False);
         std::this_thread::sleep_for(30ms);
     }
+    reportSpread(state, times);
     XCloseDisplay(display);
 }
 BENCHMARK(BM_XTestPressToStartRecording)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(50);
@@ -138,6 +152,7 @@ void BM_StartToFirstSamples(benchmark::State& state) {
         return;
     }
     double running = 0;  // ms until the stream runs, summed
+    std::vector<double> times;
     for (auto _ : state) {
         std::mutex mutex;
         std::condition_variable arrived;
@@ -164,8 +179,10 @@ void BM_StartToFirstSamples(benchmark::State& state) {
         }
         lock.unlock();
         state.SetIterationTime(std::chrono::duration<double>(at - begun).count());
+        times.push_back(std::chrono::duration<double, std::milli>(at - begun).count());
         started.capture.reset();
     }
+    reportSpread(state, times);
     state.counters["stream_running_ms"] = running / double(state.iterations());
 }
 BENCHMARK(BM_StartToFirstSamples)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
@@ -196,6 +213,12 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
     bool running() const { return pid_ > 0; }
+    // Waits until parecord hands over samples, at most 5 s: a sink that was idle may keep
+    // its first listener waiting for a while, and a cue played meanwhile would count late.
+    bool hearing() {
+        std::unique_lock lock(mutex_);
+        return heard_.wait_for(lock, 5s, [&] { return flowing_; });
+    }
     // Waits until a sound began after `since`; none after 2 s.
     std::optional<std::chrono::steady_clock::time_point> soundAfter(std::chrono::steady_clock::time_point since) {
         std::unique_lock lock(mutex_);
@@ -212,6 +235,11 @@ private:
             const ssize_t n = ::read(fd_, block, sizeof block);
             if (n <= 0) break;
             const auto now = std::chrono::steady_clock::now();
+            if (!flowing_) {
+                std::lock_guard lock(mutex_);
+                flowing_ = true;
+                heard_.notify_all();
+            }
             bool loud = false;
             for (ssize_t i = 0; i < n / ssize_t(sizeof(float)); ++i) loud = loud || std::fabs(block[i]) > 0.02f;
             if (!loud) continue;
@@ -227,6 +255,7 @@ private:
     std::mutex mutex_;
     std::condition_variable heard_;
     std::optional<std::chrono::steady_clock::time_point> start_;
+    bool flowing_ = false;
 };
 
 // From the cue call to its first sound on the speakers' monitor (parecord's own few
@@ -235,11 +264,11 @@ void BM_CueCallToSound(benchmark::State& state) {
     pelora::audio::PulseAudioService audio;
     for (int i = 0; i < 200 && !audio.sourceState().serverReachable; ++i) std::this_thread::sleep_for(10ms);
     SpeakerListener listener;
-    if (!audio.sourceState().serverReachable || !listener.running()) {
+    if (!audio.sourceState().serverReachable || !listener.running() || !listener.hearing()) {
         state.SkipWithError("no sound server");
         return;
     }
-    std::this_thread::sleep_for(300ms);  // parecord is running
+    std::vector<double> times;
     for (auto _ : state) {
         const auto called = std::chrono::steady_clock::now();
         audio.playCue(pelora::audio::Cue::tink);
@@ -249,8 +278,10 @@ void BM_CueCallToSound(benchmark::State& state) {
             break;
         }
         state.SetIterationTime(std::chrono::duration<double>(*heard - called).count());
+        times.push_back(std::chrono::duration<double, std::milli>(*heard - called).count());
         std::this_thread::sleep_for(250ms);  // the cue (90 ms) is over
     }
+    reportSpread(state, times);
 }
 BENCHMARK(BM_CueCallToSound)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 

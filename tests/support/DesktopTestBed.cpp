@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "tests/support/PrivateSoundServer.h"
 #include "tests/support/RunCommand.h"
 
 namespace pelora::testing {
@@ -356,13 +357,7 @@ void DesktopTestBed::startAudio() {
     const auto script = home_ / "pulse.pa";
     // Anonymous clients on a socket of our own; "virtmic" (the default source) hears what
     // is played into the null sink "micfeed"; sound for the speakers goes nowhere.
-    writeFile(script,
-              "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket.string() + "\n"
-              "load-module module-null-sink sink_name=speaker\n"
-              "load-module module-null-sink sink_name=micfeed\n"
-              "load-module module-remap-source source_name=virtmic master=micfeed.monitor\n"
-              "set-default-sink speaker\n"
-              "set-default-source virtmic\n");
+    writeFile(script, soundServerScript(socket));
     pulseServer_ = "unix:" + socket.string();
     audio_ = std::make_unique<ChildProcess>(ChildProcess::Options{
         .argv = {"pulseaudio", "-n", "-F", script.string(), "--daemonize=no", "--exit-idle-time=-1",

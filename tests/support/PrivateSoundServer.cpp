@@ -8,18 +8,36 @@
 
 namespace pelora::testing {
 
+std::string soundServerScript(const std::filesystem::path& socket) {
+    // A null sink renders as far ahead as its streams allow and then sleeps that long: with
+    // nobody asking for less, two seconds. A recording that starts on "virtmic" asks for
+    // less, but the sink only hears of it when it wakes, so the first samples came up to two
+    // seconds late (a new stream played into the sink rewinds it; one recording its monitor
+    // does not). A loopback from the monitor into a sink nobody hears keeps "micfeed"
+    // rendering 5 ms at a time, as a microphone's periods would arrive. Its first two seconds
+    // were rendered before the loopback came; suspending and resuming the sinks starts them
+    // again at the new pace.
+    return "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket.string() + "\n"
+           "load-module module-null-sink sink_name=speaker\n"
+           "load-module module-null-sink sink_name=micfeed\n"
+           "load-module module-remap-source source_name=virtmic master=micfeed.monitor\n"
+           "load-module module-null-sink sink_name=pacer\n"
+           "load-module module-loopback source=micfeed.monitor sink=pacer latency_msec=15 source_dont_move=true "
+           "sink_dont_move=true\n"
+           "suspend-sink micfeed 1\n"
+           "suspend-sink pacer 1\n"
+           "suspend-sink micfeed 0\n"
+           "suspend-sink pacer 0\n"
+           "set-default-sink speaker\n"
+           "set-default-source virtmic\n";
+}
+
 PrivateSoundServer::PrivateSoundServer() {
     const auto runtime = root_ / "runtime";
     const auto socket = runtime / "pulse" / "native";
     std::filesystem::create_directories(socket.parent_path());
     std::filesystem::create_directories(root_ / "home");
-    writeFile(root_ / "server.pa",
-              "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket.string() + "\n"
-              "load-module module-null-sink sink_name=speaker\n"
-              "load-module module-null-sink sink_name=micfeed\n"
-              "load-module module-remap-source source_name=virtmic master=micfeed.monitor\n"
-              "set-default-sink speaker\n"
-              "set-default-source virtmic\n");
+    writeFile(root_ / "server.pa", soundServerScript(socket));
     address_ = "unix:" + socket.string();
     clientEnvironment_ = {{"PULSE_SERVER", address_},
                           {"HOME", (root_ / "home").string()},

@@ -4,12 +4,19 @@
 #include "tests/support/RunCommand.h"
 #include "tests/support/TempDir.h"
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace pelora::testing {
+
+// The start-up script of a test sound server listening on `socket` for anonymous clients:
+// null sinks "speaker" (the default sink) and "micfeed", and "virtmic", the default source,
+// hearing what is played into "micfeed". "virtmic" behaves like a microphone that is always
+// on: a recording gets its first samples within a few milliseconds.
+std::string soundServerScript(const std::filesystem::path& socket);
 
 // A sound server of one test's own, shaped like the private desktop's (null sinks
 // "speaker" and "micfeed", "virtmic" the default source hearing "micfeed"), for tests that

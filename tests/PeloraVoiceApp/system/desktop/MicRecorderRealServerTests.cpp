@@ -1,4 +1,5 @@
 #include "PeloraVoiceApp/system/MicRecorder.h"
+#include "PeloraVoiceApp/controller/AppViewModel.h"
 #include "PeloraVoiceApp/QtMainThreadScheduler.h"
 #include "tests/PeloraVoiceApp/system/desktop/MainLoop.h"
 #include "PeloraVoiceApp/system/SoundFeedback.h"
@@ -138,6 +139,19 @@ TEST_F(MicRecorderOnTheDesktop, AStereo48kToneComesBackAs16kMonoOfItsLengthAndLo
     EXPECT_GT(loudest, 0.15);
     EXPECT_LT(loudest, 0.4);
     EXPECT_TRUE(recorder.stop().empty());
+}
+
+TEST_F(MicRecorderOnTheDesktop, AShortHoldInAQuietRoomKeepsItsSamples) {
+    // The key held for 0.35 s while nothing plays, a few times with pauses between (the
+    // server's devices idle in them): a microphone hands over samples from the start, so
+    // each recording is long enough for the controller to transcribe.
+    for (int hold = 1; hold <= 3; ++hold) {
+        std::this_thread::sleep_for(500ms);
+        recorder.start();
+        std::this_thread::sleep_for(350ms);
+        const double seconds = double(recorder.stop().size()) / 16000.0;
+        EXPECT_GE(seconds, pelora::AppViewModel::shortestRecordingSeconds) << "hold " << hold;
+    }
 }
 
 TEST_F(MicRecorderOnTheDesktop, LevelsOfSilenceAQuietToneAndALoudOne) {
