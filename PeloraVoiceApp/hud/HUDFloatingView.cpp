@@ -50,6 +50,23 @@ double tabularAdvance(const QFont& f, const QString& text) {
     return width;
 }
 
+// The result on its one line, cut at the tail. Shaping costs the whole string, and a long
+// file's result runs to tens of thousands of characters: only a head that overflows the
+// line at any visible glyph width is shaped.
+QString elidedResultLine(const QString& line, const QFont& font, double maxWidth) {
+    const QFontMetricsF metrics(font);
+    constexpr qsizetype head = 400;
+    if (line.size() <= head)
+        return metrics.elidedText(line, Qt::ElideRight, maxWidth);
+    qsizetype cut = head;
+    if (line.at(cut - 1).isHighSurrogate())
+        --cut;
+    const QString start = line.left(cut);
+    const QString shown = metrics.elidedText(start, Qt::ElideRight, maxWidth);
+    // A head of marks without width fits whole, yet the text goes on.
+    return shown == start ? metrics.elidedText(start + QChar(0x2026), Qt::ElideRight, maxWidth) : shown;
+}
+
 void drawTabular(QPainter& painter, const QRectF& box, const QFont& f, const QString& text) {
     const QFontMetricsF metrics(f);
     const double digit = tabularDigitWidth(f);
@@ -223,8 +240,7 @@ void HUDFloatingView::relayout() {
         const QFont latencyFont = UITheme::monospacedFont(10, QFont::DemiBold);
         const QFont labelFont = pillFont(11, QFont::Bold);
         l.latencyText = q(HUDPillText::latency(c->latencyMs, c->rtfx));
-        l.resultText = QFontMetricsF(resultFont()).elidedText(q(HUDPillText::resultLine(c->text)), Qt::ElideRight,
-                                                              resultMaxWidth);
+        l.resultText = elidedResultLine(q(HUDPillText::resultLine(c->text)), resultFont(), resultMaxWidth);
         l.reinsertText = QString::fromUtf8(HUDPillText::reinsertPrefix) + q(c->reinsertBadge);
         l.tooltip = q(HUDPillText::reinsertTooltip(c->reinsertBadge));
 

@@ -2,6 +2,7 @@
 
 #include "PeloraVoiceApp/hud/HUDFloatingView.h"
 #include "PeloraVoiceApp/hud/HUDPanel.h"
+#include "PeloraVoiceApp/hud/HUDPillText.h"
 #include "PeloraVoiceApp/hud/InstrumentCardModifier.h"
 #include "PeloraVoiceApp/hud/OceanProcessingWaveView.h"
 #include "PeloraVoiceApp/hud/OceanWaveformView.h"
@@ -112,6 +113,16 @@ TEST_F(HUDViewTest, ResultLineIsOneLineCutAtTheTailWithin230) {
         {"two lines", "一行目\n二行目", QStringLiteral("一行目 ↵ 二行目")},
         {"very long", std::string(300, 'x') + "終わり", QString()},
         {"very long Japanese", "今日はとても良い天気なので散歩に出かけてから図書館で本を読んで夕方に帰ってきました", QString()},
+        {"an hour's transcript", [] {
+             std::string text;
+             for (int i = 0; i < 700; ++i) text += "今日は晴れています。\n明日も試行錯誤しながら進めます。";
+             return text;
+         }(), QString()},
+        {"thin glyphs and emoji for pages", [] {
+             std::string text;
+             for (int i = 0; i < 3000; ++i) text += i % 7 ? "il.|" : "😀";
+             return text;
+         }(), QString()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -124,6 +135,9 @@ TEST_F(HUDViewTest, ResultLineIsOneLineCutAtTheTailWithin230) {
         } else {
             EXPECT_TRUE(layout().resultText.endsWith(QChar(0x2026))) << layout().resultText.toStdString();
             EXPECT_GT(metrics.horizontalAdvance(layout().resultText), 200.0);
+            // The same cut as the whole line's.
+            EXPECT_EQ(layout().resultText, metrics.elidedText(QString::fromStdString(HUDPillText::resultLine(c.text)),
+                                                              Qt::ElideRight, 230));
         }
         EXPECT_TRUE(QRectF(8, 8, 504, 52).contains(layout().capsule)) << layout().capsule.width();
     }

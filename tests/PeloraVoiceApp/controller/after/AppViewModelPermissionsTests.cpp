@@ -64,8 +64,8 @@ protected:
 };
 
 TEST_F(PermissionMonitor, FlagTransitionsGiveTheirNoticeOnceWithinOneTick) {
-    // Both banners are about the microphone: a refusal, and a start that failed.
-    enum class Banner { refused, startFailed };
+    // Two banners about the microphone (a refusal, a start that failed) and one that is not.
+    enum class Banner { refused, startFailed, nothingToReinsert };
     struct Case {
         const char* name;
         PermissionHealthStatus before, after;
@@ -85,6 +85,8 @@ TEST_F(PermissionMonitor, FlagTransitionsGiveTheirNoticeOnceWithinOneTick) {
          Banner::refused, micNotice, false, true},
         {"microphone granted clears a failed start", health(true, true, true, false), health(true, true, true, true),
          Banner::startFailed, micNotice, false, true},
+        {"microphone granted keeps an error about something else", health(true, true, true, false),
+         health(true, true, true, true), Banner::nothingToReinsert, micNotice, false, false},
         {"both at once: the accessibility notice only", health(false, false, true, false),
          health(true, true, true, true), Banner::refused, axNotice, true, false},
         {"accessibility revoked", health(true, true, true, true), health(false, false, true, true), Banner::refused,
@@ -103,10 +105,14 @@ TEST_F(PermissionMonitor, FlagTransitionsGiveTheirNoticeOnceWithinOneTick) {
             refuseMicrophone(vm);
             permissions.health = c.before;  // the refusal re-read what the fake says
             vm.refreshPermissions();
-        } else {
+        } else if (c.banner == Banner::startFailed) {
             recorder.startFailure = "デバイスがありません";
             vm.toggleManualRecording();
             recorder.startFailure.reset();
+        } else {
+            vm.reinsertLastTranscription(false);
+            scheduler.runPosted();
+            ASSERT_EQ(vm.errorMessage(), "再挿入できる文字起こし履歴がまだありません");
         }
         const std::optional<std::string> errorBefore = vm.errorMessage();
         ASSERT_TRUE(errorBefore.has_value());
