@@ -37,6 +37,7 @@ def main():
     tool, data_dir, folder = sys.argv[1:]
     torch.set_num_threads(1)
     words = json.load(open(os.path.join(folder, "reader_words.json")))
+    T.configure(folder)
     model = T.Model(words, np.zeros(T.MEL_BINS), np.ones(T.MEL_BINS))
     model.load_state_dict(torch.load(os.path.join(data_dir, "model.pt")))
     model.eval()

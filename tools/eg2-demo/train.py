@@ -21,10 +21,14 @@ Usage:
       word list and the word table, and prints the held-out word error rate of the
       Python models (greedy decoding as the pipeline does it)
   train.py continue <data-dir> <start-folder> <model-folder> [minutes] [peak-learning-rate]
-      reads the models of <start-folder> back, trains them further on <data-dir>/train
-      (its first 300 clips calibrate the bias instead), keeps the result only when it does
-      better on those clips than the calibrated start, exports it to <model-folder> and
-      prints the held-out word error rate of the Python models
+                    [channels] [extra-layers]
+      reads the models of <start-folder> back (the encoder grown to <channels> channels and
+      <extra-layers> more residual layers when given, starting from what the smaller
+      encoder computes), trains them further on <data-dir>/train (its first 300
+      clips calibrate the bias instead), writes the calibrated model to <model-folder>
+      whenever it does better on those clips than the best so far (the calibrated start
+      first, then every 12 minutes and at the end) and prints the held-out word error rate
+      of the Python models of the set it kept
 """
 
 import json
@@ -213,13 +217,12 @@ def load_exported(folder, words):
         convs = [(n.input[1], n.input[2] if len(n.input) > 2 else None) for n in graph.node if n.op_type == "Conv"]
         return values, convs
 
+    configure(folder)
     model = Model(words, np.zeros(MEL_BINS), np.ones(MEL_BINS))
     enc, rdr = model.encoder, model.reader
     q = expansion()
     values, convs = weights("eg2_audio_l11.mlmodelc")
     blocks = [c for c in convs if c[0].startswith("onnx::")]
-    if len(blocks) != len(enc.blocks):
-        sys.exit("%s: the encoder has %d residual layers, this script builds %d" % (folder, len(blocks), len(enc.blocks)))
     with torch.no_grad():
         for name in ("norm_in", "sub1", "sub2"):
             getattr(enc, name).weight.copy_(values["enc.%s.weight" % name])
@@ -248,6 +251,72 @@ def load_exported(folder, words):
         model.scale.fill_(calibration["scale"])
         model.bias.fill_(calibration["bias"])
     return model
+
+
+def configure(folder):
+    """Sets the encoder's width and its residual layers' dilations to those of the exported
+    encoder in <folder> (a set may have been grown from a smaller one)."""
+    import onnx
+    global CHANNELS, DILATIONS
+    graph = onnx.load(os.path.join(folder, "eg2_audio_l11.mlmodelc", "model.onnx")).graph
+    shapes = {w.name: list(w.dims) for w in graph.initializer}
+    CHANNELS = shapes["enc.sub2.weight"][0]
+    DILATIONS = [next(list(a.ints)[0] for a in n.attribute if a.name == "dilations")
+                 for n in graph.node if n.op_type == "Conv" and n.input[1].startswith("onnx::")]
+
+
+def grown(model, words, channels, extra_dilations, seed):
+    """A wider and deeper copy of a loaded model that computes what it computes: each
+    encoder layer gets channels - CHANNELS new channels whose weights into the old channels
+    are zero (so the old channels are unchanged and the reader, which starts by ignoring
+    the new ones, reads exactly what it read), and further residual layers are appended
+    with small weights (which change the result only slightly). Training then puts the new
+    channels and layers to use."""
+    global CHANNELS, DILATIONS
+    old_channels = CHANNELS
+    if channels < old_channels:
+        sys.exit("the encoder has %d channels; it can only grow" % old_channels)
+    CHANNELS = channels
+    DILATIONS = DILATIONS + extra_dilations
+    old_blocks = len(model.encoder.blocks)
+    new = Model(words, np.zeros(MEL_BINS), np.ones(MEL_BINS))
+    g = torch.Generator().manual_seed(seed)
+    enc_o, enc_n = model.encoder, new.encoder
+
+    def copy_conv(dst, src, in_old):
+        # dst keeps its seeded random start for the rows of the new channels.
+        dst.weight.copy_(torch.empty_like(dst.weight).uniform_(-1, 1, generator=g)
+                         * (1.0 / math.sqrt(dst.weight[0].numel())))
+        dst.bias.zero_()
+        dst.weight[:old_channels] = 0.0
+        dst.weight[:old_channels, :in_old] = src.weight
+        dst.bias[:old_channels] = src.bias
+
+    with torch.no_grad():
+        enc_n.norm_in.load_state_dict(enc_o.norm_in.state_dict())
+        copy_conv(enc_n.sub1, enc_o.sub1, MEL_BINS)
+        copy_conv(enc_n.sub2, enc_o.sub2, old_channels)
+        for i, (conv, norm) in enumerate(zip(enc_n.blocks, enc_n.norms)):
+            if i < old_blocks:
+                copy_conv(conv, enc_o.blocks[i], old_channels)
+            else:
+                conv.weight.copy_(torch.empty_like(conv.weight).uniform_(-1, 1, generator=g)
+                                  * (0.01 / math.sqrt(conv.weight[0].numel())))
+                conv.bias.zero_()
+            norm.eps = 0.0
+            norm.running_mean.zero_()
+            norm.running_var.fill_(1.0)
+            norm.weight.fill_(1.0)
+            norm.bias.zero_()
+        enc_n.frozen_norms = enc_o.frozen_norms
+        state = model.reader.state_dict()
+        state["inp.weight"] = torch.cat([state["inp.weight"], torch.zeros(
+            READER_CHANNELS, channels - old_channels, 1, 1)], dim=1)
+        new.reader.load_state_dict(state)
+        new.table.copy_(model.table)
+        new.scale.copy_(model.scale)
+        new.bias.copy_(model.bias)
+    return new
 
 
 def expansion():
@@ -679,7 +748,9 @@ def train(data_dir, folder, minutes):
 
 # --- continued training and calibration -----------------------------------------------------
 
-DEV_CLIPS = 300  # the last clips of a continuation's training set: calibration only
+DEV_CLIPS = 300  # the first clips of a continuation's training set: calibration only
+CHECKPOINT_MINUTES = 12
+EXTRA_DILATIONS = [4, 1, 2, 4]  # residual layers a continuation can append
 
 
 def frame_logits(model, feats):
@@ -741,11 +812,14 @@ def read_clips(data_dir, split, word_index, skip, limit=None):
     return records, feats, [[word_index[w] + 1 for w in r["words"]] for r in records]
 
 
-def continue_training(data_dir, start_folder, folder, minutes, peak_lr=1e-3):
+def continue_training(data_dir, start_folder, folder, minutes, peak_lr=1e-3, channels=None, extra_layers=0):
     """Further training of an exported model set on another data set: the weights come back
-    from <start_folder>, the first DEV_CLIPS clips of <data-dir>/train calibrate the bias at
-    the end, the rest are trained on with a fresh warm-up and cosine decay; clips whose
-    features appear while training runs join at the next pass."""
+    from <start_folder> (the encoder grown to <channels> channels and <extra_layers> more
+    residual layers when asked), the first DEV_CLIPS clips of <data-dir>/train calibrate the
+    bias, the rest are trained on with a fresh warm-up and cosine decay; clips whose
+    features appear while training runs join at the next pass. Every CHECKPOINT_MINUTES the
+    calibrated model is measured on the calibration clips and written to <folder> when it is
+    the best so far, so a run cut short still leaves its best set."""
     n_threads = threads()
     random.seed(SEED + 3)
     np.random.seed(SEED + 3)
@@ -755,20 +829,38 @@ def continue_training(data_dir, start_folder, folder, minutes, peak_lr=1e-3):
         words = [w.strip() for w in f if w.strip()]
     word_index = {w: i for i, w in enumerate(words)}
     model = load_exported(start_folder, words)
+    if (channels and channels != CHANNELS) or extra_layers:
+        model = grown(model, words, channels or CHANNELS, EXTRA_DILATIONS[:extra_layers], SEED + 4)
+        print("encoder grown to %d channels, %d residual layers" % (CHANNELS, len(DILATIONS)), flush=True)
     model.train()
     h_records, h_feats, _ = load_split(data_dir, "heldout", word_index)
     d_records, d_feats, _ = read_clips(data_dir, "train", word_index, 0, DEV_CLIPS)
     if len(d_records) < DEV_CLIPS:
         sys.exit("the calibration clips (the first %d of %s/train) have no features yet" % (DEV_CLIPS, data_dir))
+
+    best = {}
+
+    def checkpoint(label):
+        """Calibrates a copy of the model; keeps (and exports) it when it beats the best so far."""
+        trial = Model(words, np.zeros(MEL_BINS), np.ones(MEL_BINS))
+        trial.encoder.frozen_norms = model.encoder.frozen_norms
+        trial.load_state_dict(model.state_dict())
+        shift, before, after = calibrate(trial, d_feats, d_records, words)
+        kept = not best or after < best["wer"]
+        print("%s: calibration clips %.2f %%, %.2f %% with the bias moved by %+.2f%s" % (
+            label, 100 * before, 100 * after, shift, " (best so far, written)" if kept else ""), flush=True)
+        if kept:
+            best.update(wer=after, state={k: v.clone() for k, v in trial.state_dict().items()}, label=label)
+            export_models(trial, words, folder)
+            torch.save(trial.state_dict(), os.path.join(data_dir, "model.pt"))
+
     # The start, calibrated, is what the continued training has to beat on the calibration clips.
-    shift, before, start_wer = calibrate(model, d_feats, d_records, words)
-    print("start: calibration clips %.2f %%, %.2f %% with the bias moved by %+.2f" % (
-        100 * before, 100 * start_wer, shift), flush=True)
-    start_state = {k: v.clone() for k, v in model.state_dict().items()}
+    checkpoint("start")
     records, feats, labels = [], [], []
     opt = torch.optim.AdamW(model.parameters(), lr=peak_lr, weight_decay=1e-2)
     budget = minutes * 60
     start = time.time()
+    next_checkpoint = CHECKPOINT_MINUTES * 60
     step = epoch = 0
     warmup = 20
     done = False
@@ -785,6 +877,9 @@ def continue_training(data_dir, start_folder, folder, minutes, peak_lr=1e-3):
             if elapsed > budget:
                 done = True
                 break
+            if elapsed > next_checkpoint and budget - elapsed > CHECKPOINT_MINUTES * 30:
+                checkpoint("after %d steps (%.0f min)" % (step, elapsed / 60))
+                next_checkpoint += CHECKPOINT_MINUTES * 60
             frac = elapsed / budget
             lr = peak_lr * min(1.0, (step + 1) / warmup) * (0.02 + 0.98 * 0.5 * (1 + math.cos(math.pi * frac)))
             for g in opt.param_groups:
@@ -805,23 +900,16 @@ def continue_training(data_dir, start_folder, folder, minutes, peak_lr=1e-3):
                 print("pass %d step %d  %.0f s  lr %.2e  ctc %.3f  scale %.1f bias %.2f" % (
                     epoch, step, time.time() - start, lr, loss.item(), model.scale.item(), model.bias.item()),
                     flush=True)
-            if step % 100 == 0:
-                torch.save(model.state_dict(), os.path.join(data_dir, "model-continued.pt"))
     train_seconds = time.time() - start
-    shift, before, after = calibrate(model, d_feats, d_records, words)
-    print("calibration: bias moved by %+.2f to %.3f (calibration clips %.2f %% -> %.2f %%)" % (
-        shift, model.bias.item(), 100 * before, 100 * after), flush=True)
-    if after > start_wer:
-        model.load_state_dict(start_state)
-        print("the continued training did worse on the calibration clips: the calibrated start is kept", flush=True)
+    checkpoint("end (%d steps)" % step)
+    print("kept: %s" % best["label"], flush=True)
+    model.load_state_dict(best["state"])
     wer, hyps = decoded_wer(frame_logits(model, h_feats), h_records, words)
-    export_models(model, words, folder)
     with open(os.path.join(data_dir, "python-heldout.json"), "w") as f:
         json.dump({r["id"]: h for r, h in zip(h_records, hyps)}, f)
     print("continued %d steps (%d passes over up to %d clips) in %.1f min on %d threads" % (
         step, epoch, len(feats), train_seconds / 60, n_threads))
     print("Python held-out WER: %.2f %% over %d clips" % (100 * wer, len(h_feats)), flush=True)
-    torch.save(model.state_dict(), os.path.join(data_dir, "model.pt"))
 
 
 def main():
@@ -831,9 +919,11 @@ def main():
         train_punct(sys.argv[2], sys.argv[3])
     elif len(sys.argv) in (4, 5) and sys.argv[1] == "train":
         train(sys.argv[2], sys.argv[3], float(sys.argv[4]) if len(sys.argv) == 5 else 40.0)
-    elif len(sys.argv) in (5, 6, 7) and sys.argv[1] == "continue":
+    elif 5 <= len(sys.argv) <= 9 and sys.argv[1] == "continue":
         continue_training(sys.argv[2], sys.argv[3], sys.argv[4], float(sys.argv[5]) if len(sys.argv) >= 6 else 40.0,
-                          *([float(sys.argv[6])] if len(sys.argv) == 7 else []))
+                          float(sys.argv[6]) if len(sys.argv) >= 7 else 1e-3,
+                          int(sys.argv[7]) if len(sys.argv) >= 8 else None,
+                          int(sys.argv[8]) if len(sys.argv) >= 9 else 0)
     else:
         sys.exit(__doc__)
 
