@@ -20,7 +20,9 @@
 //                                        completion_gap_ms, and in the first
 //                                        completion_gap_first_ms, which also holds the pill's
 //                                        first appearance in the process (its fonts and window).
-//                                        AFTER_BENCH_GAPS=1 prints every gap above 30 ms.
+//                                        idle_gap_ms: the same ticks for 3 s with nothing to do
+//                                        (the machine's own share). AFTER_BENCH_GAPS=1 prints
+//                                        every gap above 30 ms.
 //   bench/bench_app_after_bench
 // (Inside pelora-desktop-run the bench uses that desktop; started alone, the desktop it starts
 // ends before the process does, and the front-application tracker's X connection, kept for
@@ -52,6 +54,8 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include <sys/resource.h>
 
 using namespace pelora;
 using Clock = std::chrono::steady_clock;
@@ -276,6 +280,24 @@ void BM_MainLoopDuringLongFile(benchmark::State& state) {
     vm->bootEngine();
     spinUntil([&] { return !vm->isLoadingEngine(); }, 30'000);
 
+    // The same ticks with nothing else to do: what the machine's own load costs the loop.
+    double idleGap = 0;
+    {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0;
+        QTimer ticks;
+        ticks.setTimerType(Qt::PreciseTimer);
+        ticks.setInterval(2);
+        QObject::connect(&ticks, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            idleGap = std::max(idleGap, static_cast<double>(now - last));
+            last = now;
+        });
+        ticks.start();
+        spinFor(3000);
+    }
+
     double transcribingGap = 0, seconds = 0;
     std::vector<double> completionGaps;
     bool corrected = false;
@@ -288,10 +310,21 @@ void BM_MainLoopDuringLongFile(benchmark::State& state) {
         QTimer ticks;
         ticks.setTimerType(Qt::PreciseTimer);
         ticks.setInterval(2);
+        rusage lastUsage{};
+        getrusage(RUSAGE_THREAD, &lastUsage);
         QObject::connect(&ticks, &QTimer::timeout, [&] {
             const qint64 now = clock.elapsed();
             const double gap = static_cast<double>(now - last);
             last = now;
+            rusage usage{};
+            getrusage(RUSAGE_THREAD, &usage);
+            const auto cpuMs = [](const rusage& u) {
+                return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+            };
+            const double busyMs = cpuMs(usage) - cpuMs(lastUsage);
+            const long preempted = usage.ru_nivcsw - lastUsage.ru_nivcsw;
+            const long faults = usage.ru_minflt - lastUsage.ru_minflt;
+            lastUsage = usage;
             // A gap that ends once the transcribing state is over holds the completion.
             if (transcribing && vm->isTranscribing())
                 transcribingGap = std::max(transcribingGap, gap);
@@ -299,9 +332,11 @@ void BM_MainLoopDuringLongFile(benchmark::State& state) {
                 completionGap = std::max(completionGap, gap);
             transcribing = vm->isTranscribing();
             if (gap > 30 && std::getenv("AFTER_BENCH_GAPS"))  // where the long ones fall
-                std::fprintf(stderr, "gap %.0f ms at %lld ms: transcribing %d, corrected %d\n", gap,
-                             static_cast<long long>(now), int(vm->isTranscribing()),
-                             int(vm->lastMirkAutoReplaceSummary().has_value()));
+                std::fprintf(stderr,
+                             "gap %.0f ms at %lld ms: transcribing %d, corrected %d; main thread busy %.0f ms, "
+                             "preempted %ld times, %ld page faults\n",
+                             gap, static_cast<long long>(now), int(vm->isTranscribing()),
+                             int(vm->lastMirkAutoReplaceSummary().has_value()), busyMs, preempted, faults);
         });
         ticks.start();
         vm->transcribeAudioFile(file);
@@ -327,6 +362,7 @@ void BM_MainLoopDuringLongFile(benchmark::State& state) {
         state.counters["completion_gap_first_ms"] = completionGaps.front();
         state.counters["completion_gap_ms"] = completionGaps.back();
     }
+    state.counters["idle_gap_ms"] = idleGap;
     state.counters["file_s"] = seconds;
     state.counters["audio_s"] = audioSeconds;
 }
