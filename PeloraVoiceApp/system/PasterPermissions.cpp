@@ -4,6 +4,30 @@
 
 namespace pelora {
 
+namespace {
+
+// A file URI for an absolute path: every byte but the unreserved ones and "/" escaped, so a
+// folder with spaces, quotes or Japanese names stays one valid URI (and one quoted string
+// for gdbus).
+std::string fileURI(const std::string& path) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (const unsigned char byte : path) {
+        const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+                           byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '/';
+        if (plain) {
+            uri += static_cast<char>(byte);
+        } else {
+            uri += '%';
+            uri += hex[byte >> 4];
+            uri += hex[byte & 0x0f];
+        }
+    }
+    return uri;
+}
+
+}  // namespace
+
 PasterPermissions::PasterPermissions(Sources sources, std::chrono::milliseconds refreshPeriod)
     : sources_(std::move(sources)) {
     worker_ = std::thread([this, refreshPeriod] {
@@ -85,6 +109,8 @@ void PasterPermissions::openFirstInstalled(const std::vector<std::vector<std::st
 void PasterPermissions::requestAccessibilityAndOpenSettings() {
     if (sources_.requestAccessibility) sources_.requestAccessibility();
     openAccessibilitySettings();
+    // The switch just set is read now, so the re-check that follows the request sees it.
+    refreshNow();
 }
 
 void PasterPermissions::openAccessibilitySettings() {
@@ -113,7 +139,7 @@ bool PasterPermissions::resetMicrophonePermissionAndPrompt() {
 
 void PasterPermissions::revealAppInFinder() {
     if (sources_.executablePath.empty()) return;
-    const std::string uri = "file://" + sources_.executablePath;
+    const std::string uri = fileURI(sources_.executablePath);
     const bool shown = sources_.runBriefly &&
                        sources_.runBriefly({"gdbus", "call", "--session", "--dest", "org.freedesktop.FileManager1",
                                             "--object-path", "/org/freedesktop/FileManager1", "--method",
