@@ -2,5 +2,3 @@
 # in the private test desktop (X11 clipboard, keyboard focus, the accessibility bus).
 set(PELORA_DESKTOP_TEST ON)
 set(PELORA_DESKTOP_TEST_TIMEOUT 600)
-# The permission rows over the session's real sources (the X server, the sound server).
-target_link_libraries(${PELORA_TEST_TARGET} PRIVATE ${PELORA_APP_PLATFORM_LIBS})
