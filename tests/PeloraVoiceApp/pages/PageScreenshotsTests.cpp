@@ -9,17 +9,14 @@
 #include "PeloraVoiceApp/pages/ShortcutsPageView.h"
 #include "PeloraVoiceApp/window/MainWorkspaceView.h"
 #include "PeloraVoiceApp/window/PeloraVoiceApplication.h"
+#include "tests/support/ScreenText.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDialog>
-#include <QGlyphRun>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
-#include <QScreen>
 #include <QScrollArea>
-#include <QTextLayout>
 #include <QWindow>
 
 using namespace pelora;
@@ -36,34 +33,13 @@ void spinFor(int milliseconds) {
     while (clock.elapsed() < milliseconds) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-QImage grabRoot() {
-    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-int colourDistance(QRgb a, QRgb b) {
-    return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
-}
-
-// Whether the text, laid out in the font with the desktop's fallbacks, needs a glyph that
-// no font has (glyph 0, the missing-glyph box).
-bool hitsMissingGlyph(const QString& text, const QFont& font) {
-    QTextLayout layout(text, font);
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) line.setLineWidth(1e6);
-    layout.endLayout();
-    for (const QGlyphRun& run : layout.glyphRuns())
-        for (quint32 glyph : run.glyphIndexes())
-            if (glyph == 0) return true;
-    return false;
-}
-
 // Every text a page shows or can show (labels, buttons, check boxes, combo items, field
-// placeholders) that hits a missing glyph, with its font.
+// placeholders) with a character no installed font can draw, and those characters.
 std::vector<std::string> textsWithMissingGlyphs(const QWidget& page) {
     std::vector<std::string> missing;
     auto check = [&](const QString& text, const QFont& font) {
-        if (!text.isEmpty() && hitsMissingGlyph(text, font))
-            missing.push_back(text.toStdString() + " (" + font.family().toStdString() + ")");
+        const QStringList lacking = pelora::testing::missingGlyphs(text, font);
+        if (!lacking.isEmpty()) missing.push_back(text.toStdString() + " lacks " + lacking.join(u' ').toStdString());
     };
     for (const QLabel* label : page.findChildren<QLabel*>()) check(label->text(), label->font());
     for (const QAbstractButton* button : page.findChildren<QAbstractButton*>()) check(button->text(), button->font());
@@ -78,44 +54,6 @@ QLabel* labelReading(const QWidget& root, const char* text) {
         if (label->text() == qs(text) && label->isVisibleTo(&root)) return label;
     ADD_FAILURE() << "no label reads " << text;
     return nullptr;
-}
-
-// One label as the screen shows it against its text drawn here: the font the page gives
-// it, the colour it should have, over the background seen at the label's corner.
-struct LabelLook {
-    int differsFromText = 0;   // pixels away from the text drawn with real glyphs
-    int differsFromBoxes = 0;  // ... from as many missing-glyph boxes
-    int ink = 0;               // pixels of the drawn text off the background
-};
-
-LabelLook lookOf(const QLabel& label, const QColor& colour, const QImage& screen) {
-    const QRect area(label.mapToGlobal(label.contentsRect().topLeft()), label.contentsRect().size());
-    const QRgb background = screen.pixel(area.topLeft());
-    auto drawn = [&](const QString& text) {
-        QImage image(area.size(), QImage::Format_RGB32);
-        image.fill(background);
-        QPainter painter(&image);
-        painter.setFont(label.font());
-        painter.setPen(colour);
-        const int flags = int(label.alignment()) | (label.wordWrap() ? Qt::TextWordWrap : 0);
-        painter.drawText(QRect(QPoint(0, 0), area.size()), flags, text);
-        return image;
-    };
-    const QImage text = drawn(label.text());
-    QString boxText = label.text();
-    for (QChar& c : boxText)
-        if (!c.isSpace()) c = QChar(0x0378);  // unassigned: the missing-glyph box
-    const QImage boxes = drawn(boxText);
-    LabelLook look;
-    for (int y = 0; y < area.height(); ++y) {
-        for (int x = 0; x < area.width(); ++x) {
-            const QRgb seen = screen.pixel(area.topLeft() + QPoint(x, y));
-            look.differsFromText += colourDistance(seen, text.pixel(x, y)) > 8;
-            look.differsFromBoxes += colourDistance(seen, boxes.pixel(x, y)) > 48;
-            look.ink += colourDistance(background, text.pixel(x, y)) > 48;
-        }
-    }
-    return look;
 }
 
 class PageScreenshots : public PagesFixture {
@@ -153,14 +91,17 @@ protected:
             if (!label) continue;
             bringIntoView(label);
             ASSERT_EQ(label->visibleRegion().boundingRect(), label->rect()) << "wholly in view";
-            const LabelLook look = lookOf(*label, colour, grabRoot());
-            EXPECT_GT(look.ink, 20);
+            // The label's text drawn here in its font and the colour it should have.
+            const QRect area(label->mapToGlobal(label->contentsRect().topLeft()), label->contentsRect().size());
+            const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+            const auto ink = pelora::testing::compareText(pelora::testing::grabScreen(), area, label->text(),
+                                                          label->font(), colour, flags);
+            EXPECT_GT(ink.inked, 20);
             // Equal, up to a rare edge pixel that the screen's backing store and this image
-            // might round differently.
-            EXPECT_LE(look.differsFromText * 50, look.ink)
-                << look.differsFromText << " of " << look.ink << " ink pixels differ";
-            EXPECT_LT(look.differsFromText * 5, look.differsFromBoxes)
-                << look.differsFromText << " pixels differ from the glyphs, " << look.differsFromBoxes << " from boxes";
+            // might round differently; far from the boxes of missing glyphs.
+            EXPECT_LE(ink.differing * 50, ink.inked) << ink.differing << " of " << ink.inked << " ink pixels differ";
+            EXPECT_LT(ink.differing * 5, ink.differingBoxes)
+                << ink.differing << " pixels differ from the glyphs, " << ink.differingBoxes << " from boxes";
         }
         EXPECT_EQ(textsWithMissingGlyphs(page), std::vector<std::string>{});
     }
