@@ -4,6 +4,7 @@
 #include "PeloraVoiceApp/controller/AppViewModelCollaborators.h"
 #include "PeloraVoiceApp/controller/AppViewModelListener.h"
 #include "PeloraVoiceApp/controller/DictationJob.h"
+#include "PeloraVoiceApp/controller/FileTranscriptionProgress.h"
 #include "PeloraVoiceApp/controller/HistoryEntry.h"
 #include "PeloraVoiceApp/controller/OutputTab.h"
 #include "PeloraVoiceApp/controller/SidebarSection.h"
@@ -98,6 +99,14 @@ public:
     const std::optional<TranscriptionResult>& currentResult() const { return currentResult_; }
     const std::string& currentSourceName() const { return currentSourceName_; }
     const std::vector<HistoryEntry>& history() const { return history_; }
+    // Why Japanese recognition has no speech model, as the last boot found (it names the
+    // model folder and the variable that names a model file); none otherwise. A boot
+    // clears it when it starts.
+    const std::optional<std::string>& speechModelMissingMessage() const { return speechModelMissingMessage_; }
+    // How far the file being transcribed has come (the decoder's fraction, then the Japanese
+    // recogniser's), at most ten changes a second and never back within a phase; none while
+    // no file is transcribed (dictations and the benchmark tell nothing here).
+    const std::optional<FileTranscriptionProgress>& fileTranscriptionProgress() const { return fileTranscriptionProgress_; }
 
     // What the views write.
     void setSelectedSection(SidebarSection value);
@@ -127,7 +136,7 @@ public:
 
     // Prepares recognition once per launch: the models (downloaded on first use), the
     // Japanese speech assets and the transcriber, built on a worker. Does nothing while a
-    // boot runs or once the acoustic model is loaded.
+    // boot runs or once the acoustic model is loaded, unless the speech model was missing.
     void bootEngine();
     // The engine; built by the boot or by the first dictation. It is replaced on the main
     // thread only, and a run holds its own share, so a replaced one lives until its run ends.
@@ -341,6 +350,7 @@ private:
     struct BootOutcome {
         std::shared_ptr<const PeloraHybridTranscriber> transcriber;  // none when building failed
         std::optional<std::string> failure;  // why Japanese recognition is not ready
+        std::optional<std::string> speechModelMissing;  // the asset error, when a model file would mend it
     };
 
     template <class T>
@@ -376,11 +386,17 @@ private:
         JapaneseInputOptions inputOptions;
         bool enableHomophoneReranking = true;
         std::vector<CustomVocabularyEntry> customVocabulary;
+        bool reportsProgress = false;  // publishes fileTranscriptionProgress while it runs
     };
     // Builds the transcriber first when there is none (and says whether its acoustic model
     // loaded), runs the job, then `complete` on the main thread or the failure with `errorPrefix`.
     void runSampleJob(SampleJob job, std::string_view errorPrefix,
                       std::function<void(AppViewModel&, TranscriptionResult)> complete);
+    // The progress of the file job `job` (the current one, or a late report that changes nothing).
+    void startFileProgress();
+    void reportFileProgress(std::uint64_t job, FileTranscriptionProgress value);
+    void applyFileProgress(std::uint64_t job, FileTranscriptionProgressThrottle::Step step);
+    void endFileProgress();
     // The pass's main-thread half, once the auto-replacer has answered.
     void continueMirkAutoReplacePass(const ContextualPassRequest& request,
                                      MirkContextualAutoReplacer::Replacement replacement,
@@ -475,6 +491,11 @@ private:
     std::optional<TranscriptionResult> currentResult_;
     std::string currentSourceName_ = "未選択";
     std::vector<HistoryEntry> history_;
+    std::optional<std::string> speechModelMissingMessage_;
+    std::optional<FileTranscriptionProgress> fileTranscriptionProgress_;
+    FileTranscriptionProgressThrottle fileProgressThrottle_;
+    MainThreadScheduler::Task fileProgressTimer_;
+    std::uint64_t fileProgressJob_ = 0;  // the file job running or last run
 
     std::shared_ptr<const PeloraHybridTranscriber> transcriber_;
     std::uint64_t bootGeneration_ = 0;  // the boot running or last run

@@ -1,5 +1,7 @@
 #include "PeloraVoiceApp/controller/AppViewModel.h"
 
+#include "engine/recognition/PeloraVoiceError.h"
+
 #include <exception>
 #include <utility>
 
@@ -8,9 +10,12 @@ namespace pelora {
 using P = AppViewModelProperty;
 
 void AppViewModel::bootEngine() {
-    if (isEngineLoaded_ || isLoadingEngine_) return;
+    // With the acoustic model loaded a boot has nothing left to do, unless the speech model
+    // was missing: the user may have put one in place since.
+    if ((isEngineLoaded_ && !speechModelMissingMessage_) || isLoadingEngine_) return;
     const std::uint64_t boot = ++bootGeneration_;
     assign(isLoadingEngine_, true, P::isLoadingEngine);
+    assign(speechModelMissingMessage_, std::optional<std::string>(), P::speechModelMissingMessage);
     assign(engineStatusText_, std::string(bootStartedStatus), P::engineStatusText);
     assign(errorMessage_, std::optional<std::string>(), P::errorMessage);
 
@@ -36,8 +41,13 @@ void AppViewModel::bootEngine() {
         // why, in the status line only (no banner, no sound).
         try {
             engine->ensureJapaneseSpeechAssets(progress);
-        } catch (const std::exception& error) {
+        } catch (const PeloraVoiceError& error) {
+            // No Japanese locale or no recogniser on this machine: no model file would help.
             outcome.failure = error.what();
+        } catch (const std::exception& error) {
+            // No usable model file, and none could be installed: the user can place one.
+            outcome.failure = error.what();
+            outcome.speechModelMissing = outcome.failure;
         } catch (...) {
         }
         try {
@@ -64,6 +74,7 @@ void AppViewModel::finishBoot(std::uint64_t boot, BootOutcome outcome) {
     const bool eg2Loaded = transcriber_ && transcriber_->isEG2Loaded();
     assign(isEngineLoaded_, eg2Loaded, P::isEngineLoaded);
     assign(isLoadingEngine_, false, P::isLoadingEngine);
+    assign(speechModelMissingMessage_, outcome.speechModelMissing, P::speechModelMissingMessage);
     std::string status;
     if (outcome.failure)
         status = *outcome.failure;

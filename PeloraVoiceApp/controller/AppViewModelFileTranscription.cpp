@@ -8,7 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
 
 namespace pelora {
 
@@ -23,6 +29,40 @@ bool isReadableRegularFile(const fs::path& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), R_OK) == 0;
 }
+
+// Carries a worker's progress reports to the main thread: the latest report waits here,
+// and at most one post is on its way, so a decoder that reports every few milliseconds
+// cannot flood the main loop. Any thread.
+class ProgressRelay : public std::enable_shared_from_this<ProgressRelay> {
+public:
+    using Deliver = std::function<void(FileTranscriptionProgress)>;
+    ProgressRelay(MainThreadScheduler& scheduler, Deliver deliver) : scheduler_(scheduler), deliver_(std::move(deliver)) {}
+
+    void report(FileTranscriptionProgress value) {
+        {
+            std::lock_guard lock(mutex_);
+            waiting_ = value;
+            if (posted_) return;
+            posted_ = true;
+        }
+        scheduler_.post([self = shared_from_this()] {
+            std::optional<FileTranscriptionProgress> value;
+            {
+                std::lock_guard lock(self->mutex_);
+                value = std::exchange(self->waiting_, std::nullopt);
+                self->posted_ = false;
+            }
+            if (value) self->deliver_(*value);
+        });
+    }
+
+private:
+    MainThreadScheduler& scheduler_;
+    Deliver deliver_;  // runs on the main thread
+    std::mutex mutex_;
+    std::optional<FileTranscriptionProgress> waiting_;
+    bool posted_ = false;
+};
 
 }  // namespace
 
@@ -55,13 +95,51 @@ void AppViewModel::transcribeAudioFile(const fs::path& path) {
     job.inputOptions = effectiveInputOptions();
     job.enableHomophoneReranking = enableHomophoneReranking_;
     job.customVocabulary = customVocabulary_;
+    job.reportsProgress = true;
+    startFileProgress();
     runSampleJob(std::move(job), fileTranscriptionErrorPrefix,
                  [sourceName](AppViewModel& model, TranscriptionResult result) {
                      model.completeTranscription(std::move(result), sourceName, std::nullopt, std::nullopt, false);
                  });
 }
 
+void AppViewModel::startFileProgress() {
+    fileProgressTimer_.cancel();
+    ++fileProgressJob_;
+    const FileTranscriptionProgress first =
+        fileProgressThrottle_.start({FileTranscriptionProgress::Phase::decoding, std::nullopt}, c_.scheduler.now());
+    assign(fileTranscriptionProgress_, std::optional<FileTranscriptionProgress>(first), P::fileTranscriptionProgress);
+}
+
+void AppViewModel::reportFileProgress(std::uint64_t job, FileTranscriptionProgress value) {
+    if (job != fileProgressJob_ || !fileTranscriptionProgress_) return;
+    applyFileProgress(job, fileProgressThrottle_.report(value, c_.scheduler.now()));
+}
+
+void AppViewModel::applyFileProgress(std::uint64_t job, FileTranscriptionProgressThrottle::Step step) {
+    if (step.publish)
+        assign(fileTranscriptionProgress_, std::optional<FileTranscriptionProgress>(step.publish),
+               P::fileTranscriptionProgress);
+    if (!step.wakeAt) return;
+    const Liveness weak = liveness();
+    const auto delay = std::max(*step.wakeAt - c_.scheduler.now(), MainThreadScheduler::Duration::zero());
+    fileProgressTimer_ = c_.scheduler.postAfter(delay, [weak, job] {
+        auto self = weak.lock();
+        if (!self) return;
+        AppViewModel& model = **self;
+        if (job != model.fileProgressJob_ || !model.fileTranscriptionProgress_) return;
+        model.applyFileProgress(job, model.fileProgressThrottle_.wake(model.c_.scheduler.now()));
+    });
+}
+
+void AppViewModel::endFileProgress() {
+    fileProgressTimer_.cancel();
+    ++fileProgressJob_;  // reports still on their way change nothing
+    assign(fileTranscriptionProgress_, std::optional<FileTranscriptionProgress>(), P::fileTranscriptionProgress);
+}
+
 void AppViewModel::failLongOperation(std::string_view prefix, const std::string& description) {
+    endFileProgress();
     assign(isTranscribing_, false, P::isTranscribing);
     assign(errorMessage_, std::optional<std::string>(std::string(prefix) + description), P::errorMessage);
 }
@@ -71,18 +149,34 @@ void AppViewModel::runSampleJob(SampleJob job, std::string_view errorPrefix,
     const Liveness weak = liveness();
     MainThreadScheduler* scheduler = &c_.scheduler;
     const std::string prefix(errorPrefix);
+    // The stages' progress, when the job publishes it: relayed to the main thread for this job only.
+    std::shared_ptr<ProgressRelay> relay;
+    if (job.reportsProgress) {
+        relay = std::make_shared<ProgressRelay>(*scheduler, [weak, progressJob = fileProgressJob_](FileTranscriptionProgress value) {
+            if (auto self = weak.lock()) (*self)->reportFileProgress(progressJob, value);
+        });
+    }
     // The engine first, when neither the boot nor an earlier run has built it.
-    auto transcribe = [weak, scheduler, spawn = c_.spawnWorker, prefix, complete](
+    auto transcribe = [weak, scheduler, spawn = c_.spawnWorker, prefix, complete, relay](
                           std::shared_ptr<const PeloraHybridTranscriber> transcriber, SampleJob job) {
-        spawn([weak, scheduler, prefix, complete, transcriber, job = std::move(job)] {
+        spawn([weak, scheduler, prefix, complete, relay, transcriber, job = std::move(job)] {
+            using Phase = FileTranscriptionProgress::Phase;
             std::optional<TranscriptionResult> result;
             std::string failure;
             try {
                 const fs::path file = job.source();
-                const std::vector<float> samples = AudioDecoder::decode16kMono(file, {});
+                AudioDecoder::Progress decoded;
+                RecognitionProgress recognised;
+                if (relay) {
+                    decoded = [relay](double fraction) { relay->report({Phase::decoding, fraction}); };
+                    recognised = [relay](double fraction) { relay->report({Phase::recognizing, fraction}); };
+                }
+                const std::vector<float> samples = AudioDecoder::decode16kMono(file, decoded);
+                // Recognition begins; a recogniser that cannot tell how far it is leaves it at that.
+                if (relay) relay->report({Phase::recognizing, std::nullopt});
                 result = transcriber->transcribeSamples(samples, file, job.engineMode, job.inputOptions,
                                                         job.customVocabulary, std::nullopt,
-                                                        job.enableHomophoneReranking);
+                                                        job.enableHomophoneReranking, recognised);
             } catch (const std::exception& error) {
                 failure = error.what();
             } catch (...) {
@@ -91,10 +185,12 @@ void AppViewModel::runSampleJob(SampleJob job, std::string_view errorPrefix,
             scheduler->post([weak, prefix, complete, result = std::move(result), failure]() mutable {
                 auto self = weak.lock();
                 if (!self) return;
-                if (result)
+                if (result) {
+                    (*self)->endFileProgress();
                     complete(**self, std::move(*result));
-                else
+                } else {
                     (*self)->failLongOperation(prefix, failure);
+                }
             });
         });
     };

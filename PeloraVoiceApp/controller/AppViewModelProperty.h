@@ -50,8 +50,10 @@ enum class AppViewModelProperty {
     currentResult,
     currentSourceName,
     history,
+    speechModelMissingMessage,
+    fileTranscriptionProgress,
 };
 
-inline constexpr int appViewModelPropertyCount = static_cast<int>(AppViewModelProperty::history) + 1;
+inline constexpr int appViewModelPropertyCount = static_cast<int>(AppViewModelProperty::fileTranscriptionProgress) + 1;
 
 }  // namespace pelora

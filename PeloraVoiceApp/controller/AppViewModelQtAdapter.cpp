@@ -80,6 +80,8 @@ QStringList AppViewModelQtAdapter::playgroundAppliedRules() const { return texts
 QVariant AppViewModelQtAdapter::currentResult() const { return optionalValue(model_.currentResult()); }
 QString AppViewModelQtAdapter::currentSourceName() const { return qt(model_.currentSourceName()); }
 QVariant AppViewModelQtAdapter::history() const { return QVariant::fromValue(model_.history()); }
+QVariant AppViewModelQtAdapter::speechModelMissingMessage() const { return optionalText(model_.speechModelMissingMessage()); }
+QVariant AppViewModelQtAdapter::fileTranscriptionProgress() const { return optionalValue(model_.fileTranscriptionProgress()); }
 
 void AppViewModelQtAdapter::setSelectedSection(const QString& value) {
     // A string that names no case changes nothing.
@@ -227,6 +229,8 @@ void AppViewModelQtAdapter::appViewModelDidChange(AppViewModelProperty property)
         case P::currentResult: emit currentResultChanged(); break;
         case P::currentSourceName: emit currentSourceNameChanged(); break;
         case P::history: emit historyChanged(); break;
+        case P::speechModelMissingMessage: emit speechModelMissingMessageChanged(); break;
+        case P::fileTranscriptionProgress: emit fileTranscriptionProgressChanged(); break;
     }
     // The derived values follow their sources.
     if (property == P::lastTranscribedText || property == P::currentResult || property == P::history)

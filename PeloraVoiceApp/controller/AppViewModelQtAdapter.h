@@ -62,6 +62,8 @@ class AppViewModelQtAdapter final : public QObject, private AppViewModelListener
     Q_PROPERTY(QVariant currentResult READ currentResult NOTIFY currentResultChanged)
     Q_PROPERTY(QString currentSourceName READ currentSourceName NOTIFY currentSourceNameChanged)
     Q_PROPERTY(QVariant history READ history NOTIFY historyChanged)
+    Q_PROPERTY(QVariant speechModelMissingMessage READ speechModelMissingMessage NOTIFY speechModelMissingMessageChanged)
+    Q_PROPERTY(QVariant fileTranscriptionProgress READ fileTranscriptionProgress NOTIFY fileTranscriptionProgressChanged)
     // Derived values, told when one of their sources changes.
     Q_PROPERTY(QVariant availableReinsertText READ availableReinsertText NOTIFY availableReinsertTextChanged)
     Q_PROPERTY(QString lastTargetAppName READ lastTargetAppName NOTIFY lastTargetAppNameChanged)
@@ -118,6 +120,8 @@ public:
     QVariant currentResult() const;
     QString currentSourceName() const;
     QVariant history() const;
+    QVariant speechModelMissingMessage() const;
+    QVariant fileTranscriptionProgress() const;
     QVariant availableReinsertText() const;
     QString lastTargetAppName() const;
     QString lastInjectedText() const;
@@ -228,6 +232,8 @@ signals:
     void currentResultChanged();
     void currentSourceNameChanged();
     void historyChanged();
+    void speechModelMissingMessageChanged();
+    void fileTranscriptionProgressChanged();
     void availableReinsertTextChanged();
     void lastTargetAppNameChanged();
     void lastInjectedTextChanged();

@@ -77,7 +77,8 @@ MenuBarExtra::MenuBarExtra(AppViewModelQtAdapter& vm, Handlers handlers, QObject
                         &AppViewModelQtAdapter::lastTranscribedTextChanged, &AppViewModelQtAdapter::currentResultChanged,
                         &AppViewModelQtAdapter::isEngineLoadedChanged, &AppViewModelQtAdapter::isLoadingEngineChanged,
                         &AppViewModelQtAdapter::engineStatusTextChanged, &AppViewModelQtAdapter::pushToTalkEnabledChanged,
-                        &AppViewModelQtAdapter::autoPasteEnabledChanged})
+                        &AppViewModelQtAdapter::autoPasteEnabledChanged,
+                        &AppViewModelQtAdapter::speechModelMissingMessageChanged})
         connect(&vm_, signal, this, &MenuBarExtra::sync);
     sync();
 }

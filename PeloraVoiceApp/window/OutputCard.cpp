@@ -23,7 +23,9 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <string_view>
 
 namespace pelora {
@@ -97,13 +99,15 @@ OutputCard::OutputCard(AppViewModelQtAdapter& vm, QWidget* parent) : QWidget(par
         auto* row = new QHBoxLayout(busy_);
         row->setContentsMargins(0, 0, 0, 0);
         row->setSpacing(6);
-        auto* bar = new QProgressBar(busy_);
-        bar->setRange(0, 0);  // indeterminate
-        bar->setTextVisible(false);
-        bar->setFixedSize(48, 8);
-        bar->setAccessibleName(QStringLiteral("文字起こし中"));
-        row->addWidget(bar);
-        row->addWidget(label(QStringLiteral("文字起こし中..."), 12, QFont::Medium, style::secondary(), busy_));
+        busyBar_ = new QProgressBar(busy_);
+        busyBar_->setObjectName(QStringLiteral("transcriptionProgress"));
+        busyBar_->setRange(0, 0);  // indeterminate until a file's stage tells how far it is
+        busyBar_->setTextVisible(false);
+        busyBar_->setFixedSize(48, 8);
+        busyBar_->setAccessibleName(QStringLiteral("文字起こし中"));
+        row->addWidget(busyBar_);
+        busyText_ = label(QStringLiteral("文字起こし中..."), 12, QFont::Medium, style::secondary(), busy_);
+        row->addWidget(busyText_);
     }
     header->addWidget(busy_);
     timing_ = new QLabel(this);
@@ -267,6 +271,7 @@ OutputCard::OutputCard(AppViewModelQtAdapter& vm, QWidget* parent) : QWidget(par
 
     connect(&vm_, &AppViewModelQtAdapter::selectedOutputTabChanged, this, &OutputCard::syncTab);
     connect(&vm_, &AppViewModelQtAdapter::isTranscribingChanged, this, &OutputCard::syncStatus);
+    connect(&vm_, &AppViewModelQtAdapter::fileTranscriptionProgressChanged, this, &OutputCard::syncStatus);
     connect(&vm_, &AppViewModelQtAdapter::currentResultChanged, this, &OutputCard::syncResult);
     for (auto signal : {&AppViewModelQtAdapter::lastTranscribedTextChanged, &AppViewModelQtAdapter::historyChanged,
                         &AppViewModelQtAdapter::lastInjectionOutcomeChanged,
@@ -320,9 +325,29 @@ void OutputCard::syncTab() {
     }
 }
 
+QString OutputCard::transcribingText(const std::optional<FileTranscriptionProgress>& progress) {
+    if (!progress || !progress->fraction) return QStringLiteral("文字起こし中...");
+    const QString stage = progress->phase == FileTranscriptionProgress::Phase::decoding ? QStringLiteral("読み込み ")
+                                                                                       : QStringLiteral("認識 ");
+    return QStringLiteral("文字起こし中... ") + stage + QString::number(percent(*progress->fraction)) + QStringLiteral("%");
+}
+
+int OutputCard::percent(double fraction) {
+    // Whole percent, rounded down: 100 % only once the stage is done.
+    return static_cast<int>(std::floor(std::clamp(fraction, 0.0, 1.0) * 100.0 + 1e-9));
+}
+
 void OutputCard::syncStatus() {
     const AppViewModel& model = vm_.model();
     busy_->setVisible(model.isTranscribing());
+    const auto& progress = model.fileTranscriptionProgress();
+    busyText_->setText(transcribingText(progress));
+    if (progress && progress->fraction) {
+        busyBar_->setRange(0, 100);
+        busyBar_->setValue(percent(*progress->fraction));
+    } else {
+        busyBar_->setRange(0, 0);
+    }
     const auto& result = model.currentResult();
     timing_->setVisible(!model.isTranscribing() && result.has_value());
     if (result) timing_->setText(timingSummary(result->telemetry.audioDurationSeconds, result->telemetry.totalProcessingMs));

@@ -1,10 +1,17 @@
 #pragma once
 
+#include "PeloraVoiceApp/controller/FileTranscriptionProgress.h"
+
 #include <QWidget>
+
+#include <optional>
+#include <vector>
+#include <string>
 
 class QLabel;
 class QListView;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 class QTabBar;
@@ -28,6 +35,9 @@ public:
 
     QTabBar* tabs() const { return tabs_; }
     QWidget* busyIndicator() const { return busy_; }
+    // Determinate (0-100) while a file's stage tells how far it is, else indeterminate.
+    QProgressBar* busyBar() const { return busyBar_; }
+    QLabel* busyText() const { return busyText_; }
     QLabel* timingLabel() const { return timing_; }
     QPushButton* reinsertButton() const { return reinsert_; }
     QPushButton* copyButton() const { return copy_; }
@@ -48,6 +58,9 @@ public:
 
     // "12.3秒の音声 · 1.23秒で処理 (10×)", always with decimal points.
     static QString timingSummary(double audioDurationSeconds, double totalProcessingMs);
+    // "文字起こし中... 読み込み 42%", "文字起こし中... 認識 17%", or "文字起こし中..." without a fraction.
+    static QString transcribingText(const std::optional<FileTranscriptionProgress>& progress);
+    static int percent(double fraction);
     // The labels of the high-confidence automatic replacements among the applied rules.
     static QStringList autoReplaceLabels(const std::vector<std::string>& annotations);
 
@@ -62,6 +75,8 @@ private:
     AppViewModelQtAdapter& vm_;
     QTabBar* tabs_;
     QWidget* busy_;
+    QProgressBar* busyBar_;
+    QLabel* busyText_;
     QLabel* timing_;
     QPushButton* reinsert_;
     QPushButton* copy_;

@@ -36,6 +36,8 @@ QString modeLabel(EngineMode mode) {
 }
 
 QString statusLine(const AppViewModel& vm) {
+    // Without a speech model the Japanese modes cannot work, whatever else loaded.
+    if (vm.speechModelMissingMessage()) return QStringLiteral("○ 日本語音声モデルが未インストールです");
     if (vm.isEngineLoaded()) return QStringLiteral("● 準備完了");
     // A boot that built Japanese recognition without the acoustic models: ready all the same.
     if (!vm.isLoadingEngine() && vm.transcriber()) return QStringLiteral("● 準備完了 (日本語モード)");

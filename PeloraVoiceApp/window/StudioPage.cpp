@@ -125,6 +125,38 @@ StudioPage::StudioPage(AppViewModelQtAdapter& vm, WorkspaceViewState& state, QWi
     }
     page->addWidget(legacyBanner_);
 
+    // 2b. No Japanese speech model: where it goes, and a new look once it is there.
+    speechModelBanner_ = new CardFrame(10, style::withOpacity(style::orange(), 0.10), this);
+    speechModelBanner_->setObjectName(QStringLiteral("speechModelBanner"));
+    speechModelBanner_->setOutline(style::withOpacity(style::orange(), 0.35), 1);
+    {
+        auto* row = new QHBoxLayout(speechModelBanner_);
+        row->setContentsMargins(14, 10, 14, 10);
+        row->setSpacing(12);
+        row->addWidget(symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), 16, style::orange(), speechModelBanner_),
+                       0, Qt::AlignTop);
+        auto* texts = new QVBoxLayout;
+        texts->setSpacing(2);
+        texts->addWidget(textLabel(QStringLiteral("日本語音声モデルが見つかりません"), 12.5, QFont::DemiBold, style::primary(),
+                                   speechModelBanner_));
+        speechModelText_ = textLabel(QString(), 11, QFont::Normal, style::secondary(), speechModelBanner_);
+        speechModelText_->setObjectName(QStringLiteral("speechModelText"));
+        speechModelText_->setTextFormat(Qt::PlainText);  // a path may hold anything
+        speechModelText_->setWordWrap(true);
+        speechModelText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        texts->addWidget(speechModelText_);
+        row->addLayout(texts, 1);
+        speechModelFolder_ = new QPushButton(QStringLiteral("フォルダを開く"), speechModelBanner_);
+        speechModelFolder_->setFont(style::font(11));
+        row->addWidget(speechModelFolder_);
+        connect(speechModelFolder_, &QPushButton::clicked, this, [] { workspace_operations::openSpeechModelFolder(); });
+        speechModelRecheck_ = new QPushButton(QStringLiteral("再確認"), speechModelBanner_);
+        speechModelRecheck_->setFont(style::font(11));
+        row->addWidget(speechModelRecheck_);
+        connect(speechModelRecheck_, &QPushButton::clicked, this, [this] { workspace_operations::bootEngine(vm_); });
+    }
+    page->addWidget(speechModelBanner_);
+
     // 3. Error banner.
     errorBanner_ = new CardFrame(10, style::withOpacity(style::orange(), 0.12), this);
     {
@@ -236,6 +268,7 @@ StudioPage::StudioPage(AppViewModelQtAdapter& vm, WorkspaceViewState& state, QWi
 
     connect(&vm_, &AppViewModelQtAdapter::permissionHealthChanged, this, &StudioPage::syncPermission);
     connect(&vm_, &AppViewModelQtAdapter::conflictingLegacyAppsChanged, this, &StudioPage::syncLegacy);
+    connect(&vm_, &AppViewModelQtAdapter::speechModelMissingMessageChanged, this, &StudioPage::syncSpeechModel);
     connect(&vm_, &AppViewModelQtAdapter::errorMessageChanged, this, &StudioPage::syncError);
     for (auto signal : {&AppViewModelQtAdapter::isRecordingChanged, &AppViewModelQtAdapter::isTranscribingChanged,
                         &AppViewModelQtAdapter::recordingDurationChanged, &AppViewModelQtAdapter::pushToTalkKeyChanged})
@@ -244,6 +277,7 @@ StudioPage::StudioPage(AppViewModelQtAdapter& vm, WorkspaceViewState& state, QWi
     connect(&vm_, &AppViewModelQtAdapter::capturedTargetAppChanged, this, &StudioPage::syncTarget);
     syncPermission();
     syncLegacy();
+    syncSpeechModel();
     syncError();
     syncRecording();
     syncTarget();
@@ -258,6 +292,12 @@ void StudioPage::syncPermission() {
 }
 
 void StudioPage::syncLegacy() { legacyBanner_->setVisible(!vm_.model().conflictingLegacyApps().empty()); }
+
+void StudioPage::syncSpeechModel() {
+    const auto& message = vm_.model().speechModelMissingMessage();
+    speechModelText_->setText(message ? qs(*message) : QString());
+    speechModelBanner_->setVisible(message.has_value());
+}
 
 void StudioPage::syncError() {
     const auto& message = vm_.model().errorMessage();

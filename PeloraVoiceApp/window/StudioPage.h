@@ -16,8 +16,8 @@ class OutputCard;
 class TileButton;
 struct WorkspaceViewState;
 
-// The dictation studio: up to three notices (missing permissions, an earlier edition
-// running, the last error), the record card (record button, open-file tile) and the
+// The dictation studio: up to four notices (missing permissions, an earlier edition
+// running, no Japanese speech model, the last error), the record card (record button, open-file tile) and the
 // output card. The whole page takes dropped audio and video files: the first local file
 // goes to the file transcription by its path. While a recording or a transcription runs
 // the page refuses drags (no highlight), as the open-file tile is disabled then.
@@ -31,6 +31,10 @@ public:
     QPushButton* permissionButton() const { return permissionButton_; }
     CardFrame* legacyBanner() const { return legacyBanner_; }
     QPushButton* legacyButton() const { return legacyButton_; }
+    CardFrame* speechModelBanner() const { return speechModelBanner_; }
+    QLabel* speechModelText() const { return speechModelText_; }
+    QPushButton* speechModelFolderButton() const { return speechModelFolder_; }
+    QPushButton* speechModelRecheckButton() const { return speechModelRecheck_; }
     CardFrame* errorBanner() const { return errorBanner_; }
     QLabel* errorText() const { return errorText_; }
     QPushButton* errorCloseButton() const { return errorClose_; }
@@ -59,6 +63,7 @@ private:
     void setDropTargeted(bool targeted);
     void syncPermission();
     void syncLegacy();
+    void syncSpeechModel();
     void syncError();
     void syncRecording();
     void syncTarget();
@@ -71,6 +76,10 @@ private:
     QPushButton* permissionButton_;
     CardFrame* legacyBanner_;
     QPushButton* legacyButton_;
+    CardFrame* speechModelBanner_;
+    QLabel* speechModelText_;
+    QPushButton* speechModelFolder_;
+    QPushButton* speechModelRecheck_;
     CardFrame* errorBanner_;
     QLabel* errorText_;
     QPushButton* errorClose_;

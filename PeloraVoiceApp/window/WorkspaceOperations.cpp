@@ -3,9 +3,16 @@
 #include "PeloraVoiceApp/controller/AppViewModel.h"
 #include "PeloraVoiceApp/controller/AppViewModelQtAdapter.h"
 #include "PeloraVoiceApp/system/Paster.h"
+#include "engine/recognition/JapaneseSpeechAssets.h"
 
 #include <QDebug>
+#include <QDesktopServices>
+#include <QFile>
 #include <QMetaObject>
+#include <QUrl>
+
+#include <filesystem>
+#include <system_error>
 
 namespace pelora::workspace_operations {
 
@@ -42,6 +49,19 @@ void selectHistoryEntry(AppViewModelQtAdapter& vm, const QString& id) { vm.selec
 void dismissErrorMessage(AppViewModelQtAdapter& vm) { vm.dismissErrorMessage(); }
 
 void dismissStatusNotice(AppViewModelQtAdapter& vm) { vm.dismissStatusNotice(); }
+
+void bootEngine(AppViewModelQtAdapter& vm) { vm.bootEngine(); }
+
+bool openSpeechModelFolder() {
+    const std::filesystem::path folder = JapaneseSpeechAssets::assetDirectory();
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        qWarning() << "PeloraVoice2: cannot make the speech model folder" << folder.c_str() << error.message().c_str();
+        return false;
+    }
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(folder.c_str())));
+}
 
 void copyText(const QString& text) {
     if (text.isEmpty()) return;

@@ -19,6 +19,10 @@ void transcribeAudioFile(AppViewModelQtAdapter& vm, const QString& path);
 void selectHistoryEntry(AppViewModelQtAdapter& vm, const QString& id);
 void dismissErrorMessage(AppViewModelQtAdapter& vm);
 void dismissStatusNotice(AppViewModelQtAdapter& vm);
+void bootEngine(AppViewModelQtAdapter& vm);
+// The folder where the Japanese speech model goes: made when missing, then opened in the
+// desktop's file manager. False when it could not be made or opened.
+bool openSpeechModelFolder();
 // Puts the text on the clipboard only (the orchestrator's copy, cancelling a pending restore).
 void copyText(const QString& text);
 

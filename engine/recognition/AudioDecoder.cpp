@@ -98,10 +98,19 @@ struct TemporaryFileRemover {
 
 std::vector<float> AudioDecoder::decode16kMono(const fs::path& url, const Progress& progress) {
     const fs::path standardised = fs::absolute(url).lexically_normal();
+    // A route that fails part-way hands over to the next, which starts from nothing: what
+    // was told stays until the new route passes it.
+    double told = 0;
+    const Progress onward = progress ? Progress([&progress, &told](double fraction) {
+        if (fraction < told) return;
+        told = fraction;
+        progress(fraction);
+    })
+                                     : Progress();
     using Route = std::vector<float> (*)(const fs::path&, const Progress&, std::size_t);
     for (Route route : {&decodeWithAVAudioFile, &decodeWithAVAssetReader, &decodeWithAfconvert}) {
         try {
-            std::vector<float> samples = route(standardised, progress, kMaxOutputSamples);
+            std::vector<float> samples = route(standardised, onward, kMaxOutputSamples);
             if (!samples.empty()) return samples;
         } catch (const RateOutOfRange&) {
             break;
@@ -188,7 +197,12 @@ std::vector<float> AudioDecoder::decodeWithAVAssetReader(const fs::path& url, co
             output, std::min(maxSamples, std::max(kAssetReaderReserve,
                                                   reservationFor(reader.durationSeconds() * kSampleRate, url,
                                                                  maxSamples))));
-        while (reader.readNext(output)) prefaulter.advance();
+        // The fraction follows the container's stated length; without one only the end is told.
+        const double expected = reader.durationSeconds() * kSampleRate;
+        while (reader.readNext(output)) {
+            prefaulter.advance();
+            if (progress && expected > 0) progress(std::min(static_cast<double>(output.size()) / expected, 1.0));
+        }
         if (progress) progress(1.0);
         if (output.empty()) throw PeloraVoiceError::audioDecodeFailed(name);
         return output;

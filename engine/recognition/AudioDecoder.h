@@ -29,6 +29,8 @@ public:
     // route fails or yields nothing, throws PeloraVoiceError::audioDecodeFailed with the
     // file name as payload; the routes' own errors are not reported. A file whose sample
     // rate is outside the accepted range fails at once, without trying the later routes.
+    // `progress` (may be empty) is told the fraction decoded, on this thread; it never goes
+    // below what it was told before, also when a later route takes over.
     static std::vector<float> decode16kMono(const std::filesystem::path& url, const Progress& progress);
 
     // Writes the samples to a new "peloravoice_<UUID>.wav" (32-bit float, 16 kHz, mono) in

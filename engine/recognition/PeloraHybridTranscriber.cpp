@@ -46,7 +46,8 @@ std::string PeloraHybridTranscriber::ensureJapaneseSpeechAssets(
 TranscriptionResult PeloraHybridTranscriber::transcribeSamples(
     std::span<const float> samples, const std::optional<std::filesystem::path>& /*audioFileURL*/, EngineMode mode,
     const JapaneseInputOptions& options, const std::vector<CustomVocabularyEntry>& customVocabulary,
-    const std::optional<FocusedTextContext>& focusedContext, std::optional<bool> enableHomophoneReranking) const {
+    const std::optional<FocusedTextContext>& focusedContext, std::optional<bool> enableHomophoneReranking,
+    const RecognitionProgress& onRecognitionProgress) const {
     if (samples.empty()) {
         TranscriptionResult empty;
         empty.engineMode = mode;
@@ -57,9 +58,11 @@ TranscriptionResult PeloraHybridTranscriber::transcribeSamples(
     switch (mode) {
         case EngineMode::pureEG2English: return transcribePureEG2(samples, t0);
         case EngineMode::appleSpeechJa:
-            return transcribeAppleSpeech(samples, t0, options, customVocabulary, focusedContext, rerank);
+            return transcribeAppleSpeech(samples, t0, options, customVocabulary, focusedContext, rerank,
+                                         onRecognitionProgress);
         case EngineMode::hybridJaEn:
-            return transcribeHybrid(samples, t0, options, customVocabulary, focusedContext, rerank);
+            return transcribeHybrid(samples, t0, options, customVocabulary, focusedContext, rerank,
+                                    onRecognitionProgress);
     }
     throw std::logic_error("unknown engine mode");
 }
@@ -107,10 +110,11 @@ TranscriptionResult PeloraHybridTranscriber::transcribePureEG2(std::span<const f
 TranscriptionResult PeloraHybridTranscriber::transcribeAppleSpeech(
     std::span<const float> samples, double t0, const JapaneseInputOptions& options,
     const std::vector<CustomVocabularyEntry>& customVocabulary, const std::optional<FocusedTextContext>& focusedContext,
-    bool rerank) const {
+    bool rerank, const RecognitionProgress& onProgress) const {
     const double n = static_cast<double>(samples.size());
     const double a0 = now();
-    JapaneseSpeechTranscript speech = stages_.speech->transcribeWithSpeechAnalyzer(samples, kJapaneseOnlySource);
+    JapaneseSpeechTranscript speech =
+        stages_.speech->transcribeWithSpeechAnalyzer(samples, kJapaneseOnlySource, onProgress);
     const double a1 = now();
     const double p0 = now();
 
@@ -145,7 +149,7 @@ TranscriptionResult PeloraHybridTranscriber::transcribeAppleSpeech(
 TranscriptionResult PeloraHybridTranscriber::transcribeHybrid(
     std::span<const float> samples, double t0, const JapaneseInputOptions& options,
     const std::vector<CustomVocabularyEntry>& customVocabulary, const std::optional<FocusedTextContext>& focusedContext,
-    bool rerank) const {
+    bool rerank, const RecognitionProgress& onProgress) const {
     const double n = static_cast<double>(samples.size());
 
     // EG2 runs beside the recogniser. Its failure only means "no EG2 output"; it is
@@ -164,7 +168,7 @@ TranscriptionResult PeloraHybridTranscriber::transcribeHybrid(
     const double a0 = now();
     JapaneseSpeechTranscript speech;
     try {
-        speech = stages_.speech->transcribeWithSpeechAnalyzer(samples, kHybridSource);
+        speech = stages_.speech->transcribeWithSpeechAnalyzer(samples, kHybridSource, onProgress);
     } catch (...) {
         eg2Run.wait();
         throw;

@@ -26,12 +26,15 @@ public:
     bool isEG2Loaded() const { return stages_.eg2 != nullptr; }
 
     // `audioFileURL` is accepted and not used: the recogniser works from the samples.
+    // `onRecognitionProgress` (may be empty) follows the Japanese recogniser through the
+    // samples (RecognitionProgress) in the modes that run it; the EG2-only mode never calls it.
     TranscriptionResult transcribeSamples(std::span<const float> samples,
                                           const std::optional<std::filesystem::path>& audioFileURL, EngineMode mode,
                                           const JapaneseInputOptions& options,
                                           const std::vector<CustomVocabularyEntry>& customVocabulary,
                                           const std::optional<FocusedTextContext>& focusedContext,
-                                          std::optional<bool> enableHomophoneReranking) const;
+                                          std::optional<bool> enableHomophoneReranking,
+                                          const RecognitionProgress& onRecognitionProgress = {}) const;
 
     TranscriptionResult transcribeFile(const std::filesystem::path& url, EngineMode mode,
                                        const JapaneseInputOptions& options,
@@ -56,10 +59,11 @@ private:
                                               const JapaneseInputOptions& options,
                                               const std::vector<CustomVocabularyEntry>& customVocabulary,
                                               const std::optional<FocusedTextContext>& focusedContext,
-                                              bool rerank) const;
+                                              bool rerank, const RecognitionProgress& onProgress) const;
     TranscriptionResult transcribeHybrid(std::span<const float> samples, double t0, const JapaneseInputOptions& options,
                                          const std::vector<CustomVocabularyEntry>& customVocabulary,
-                                         const std::optional<FocusedTextContext>& focusedContext, bool rerank) const;
+                                         const std::optional<FocusedTextContext>& focusedContext, bool rerank,
+                                         const RecognitionProgress& onProgress) const;
 
     TranscriptionStages stages_;
 };

@@ -71,6 +71,11 @@ SpeechAnalyzerTranscription::SpeechAnalyzerTranscription(std::shared_ptr<speech:
 
 JapaneseSpeechTranscript SpeechAnalyzerTranscription::transcribeWithSpeechAnalyzer(std::span<const float> samples,
                                                                                    std::string_view source) {
+    return transcribeWithSpeechAnalyzer(samples, source, {});
+}
+
+JapaneseSpeechTranscript SpeechAnalyzerTranscription::transcribeWithSpeechAnalyzer(
+    std::span<const float> samples, std::string_view source, const RecognitionProgress& onProgress) {
     const std::string locale = JapaneseSpeechAssets::ensureJapaneseSpeechAssets(*recognition_, {});
     // The samples go to the recogniser in memory: no temporary file can outlive an
     // interrupted run, and no second copy of the audio is written and read back.
@@ -83,6 +88,7 @@ JapaneseSpeechTranscript SpeechAnalyzerTranscription::transcribeWithSpeechAnalyz
     std::jthread collector;
     try {
         analyzer = recognition_->makeAnalyzer(locale);
+        if (onProgress) analyzer->setProgressHandler(onProgress);
         std::packaged_task<CollectedResults(std::stop_token)> task(
             [&results = analyzer->results(), label = std::string(source)](std::stop_token stop) {
                 return collectResults(results, label, stop);

@@ -24,6 +24,9 @@ public:
     // recogniser's own (opening the input, the analysis, the result sequence).
     JapaneseSpeechTranscript transcribeWithSpeechAnalyzer(std::span<const float> samples,
                                                           std::string_view source) override;
+    // The same, with the analyser's progress passed on to `onProgress` (may be empty).
+    JapaneseSpeechTranscript transcribeWithSpeechAnalyzer(std::span<const float> samples, std::string_view source,
+                                                          const RecognitionProgress& onProgress) override;
 
 private:
     std::shared_ptr<speech::SpeechRecognition> recognition_;

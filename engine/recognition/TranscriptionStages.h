@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -31,12 +32,24 @@ struct JapaneseSpeechTranscript {
     std::vector<TranscribedWord> runs;
 };
 
+// How far recognition has come through its samples: a fraction from 0 to 1 that never
+// goes back, called on the recognising thread.
+using RecognitionProgress = std::function<void(double fraction)>;
+
 class JapaneseSpeechRecognizer {
 public:
     virtual ~JapaneseSpeechRecognizer() = default;
     // Every run carries `source`. Throws PeloraVoiceError or the recogniser's own error.
     virtual JapaneseSpeechTranscript transcribeWithSpeechAnalyzer(std::span<const float> samples,
                                                                   std::string_view source) = 0;
+    // The same, telling `onProgress` (may be empty) how far it has come. A recogniser that
+    // cannot tell runs as above and never calls it.
+    virtual JapaneseSpeechTranscript transcribeWithSpeechAnalyzer(std::span<const float> samples,
+                                                                  std::string_view source,
+                                                                  const RecognitionProgress& onProgress) {
+        (void)onProgress;
+        return transcribeWithSpeechAnalyzer(samples, source);
+    }
 };
 
 // (corrected text, annotations or applied rule labels)

@@ -45,6 +45,12 @@ public:
     // they are ready; with `finishAfterFile` the sequence then finishes. Throws
     // SpeechRecognitionError when the analysis cannot run.
     virtual void start(AudioInputFile& file, bool finishAfterFile) = 0;
+
+    // How far start() has come through its input: a fraction from 0 to 1 that never goes
+    // back, called on the analysing thread. Set before start(); an analyser that cannot
+    // tell never calls it.
+    using ProgressHandler = std::function<void(double fraction)>;
+    virtual void setProgressHandler(ProgressHandler handler) { (void)handler; }
 };
 
 // How far a download of language assets has come.

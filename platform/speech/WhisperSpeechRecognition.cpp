@@ -176,6 +176,7 @@ public:
     explicit WhisperAnalyzer(std::shared_ptr<SpeechAssetStore> store) : store_(std::move(store)) {}
 
     ResultSequence& results() override { return results_; }
+    void setProgressHandler(ProgressHandler handler) override { progress_ = std::move(handler); }
 
     void start(AudioInputFile& file, bool finishAfterFile) override {
         auto* input = dynamic_cast<SampleInput*>(&file);
@@ -190,6 +191,7 @@ private:
         whisper_context* context;
         double audioSeconds;
         std::exception_ptr error;
+        int lastPercent = -1;  // the last progress passed on
     };
 
     void run(std::span<const float> samples) {
@@ -224,12 +226,32 @@ private:
         params.print_timestamps = false;
         params.new_segment_callback = &WhisperAnalyzer::onNewSegments;
         params.new_segment_callback_user_data = &run;
+        if (progress_) {
+            params.progress_callback = &WhisperAnalyzer::onProgress;
+            params.progress_callback_user_data = &run;
+        }
 
         const int status = whisper_full_with_state(context.get(), state.get(), params, samples.data(),
                                                    static_cast<int>(samples.size()));
         if (run.error) std::rethrow_exception(run.error);
         if (status != 0) {
             throw SpeechRecognitionError("日本語音声認識に失敗しました (whisper_full: " + std::to_string(status) + ")");
+        }
+        // The library's last report may be that of the last window's start.
+        if (progress_ && run.lastPercent < 100) progress_(1.0);
+    }
+
+    // Called by the library on its decoding thread before each 30 s window, with the
+    // percentage of the input behind it.
+    static void onProgress(whisper_context*, whisper_state*, int percent, void* user) {
+        auto& run = *static_cast<Run*>(user);
+        if (run.error || percent <= run.lastPercent) return;
+        run.lastPercent = percent;
+        try {
+            run.analyzer->progress_(std::clamp(percent, 0, 100) / 100.0);
+        } catch (...) {
+            // No exception may cross the library's frames; it is rethrown after the run.
+            run.error = std::current_exception();
         }
     }
 
@@ -271,6 +293,7 @@ private:
 
     std::shared_ptr<SpeechAssetStore> store_;
     ResultSequence results_;
+    ProgressHandler progress_;
 };
 
 class StoreInstallation final : public AssetInstallationRequest {

@@ -1,5 +1,7 @@
 #include "tests/PeloraVoiceApp/controller/ControllerFakes.h"
 
+#include "engine/recognition/PeloraVoiceError.h"
+
 using namespace pelora;
 using namespace pelora::controller_testing;
 
@@ -180,6 +182,74 @@ TEST_F(BootFixture, WorkThatEndsAfterTheControllerIsGoneDoesNothing) {
     model.reset();
     scheduler.runPosted();
     SUCCEED();
+}
+
+// An engine whose recogniser cannot run here at all (no Japanese locale): no model file would help.
+struct UnsupportedRecognizerEngine : FakeEngine {
+    std::string ensureJapaneseSpeechAssets(const Progress&) override {
+        ++assetChecks;
+        throw PeloraVoiceError::invalidModelAsset("日本語オンデバイス音声認識アセットがこの環境で利用できません (status: unsupported)。");
+    }
+};
+
+TEST_F(BootFixture, AMissingSpeechModelIsPublishedUntilTheNextBootStarts) {
+    const std::string missing =
+        "日本語音声認識モデルがインストールされていません。日本語対応の whisper.cpp 形式 (ggml) のモデルファイル (.bin) "
+        "を /data/PeloraVoice2/speech/ja に置くか、環境変数 PELORAVOICE_SPEECH_MODEL でそのファイルを指定してください。";
+    struct Case {
+        const char* name;
+        std::shared_ptr<FakeEngine> engine;
+        std::optional<std::string> assetFailure;
+        bool eg2;
+        std::optional<std::string> buildFailure;
+        std::optional<std::string> message;
+    };
+    const Case cases[] = {
+        {"speech model in place", std::make_shared<FakeEngine>(), {}, false, {}, {}},
+        {"no speech model", std::make_shared<FakeEngine>(), missing, false, {}, missing},
+        {"no speech model, acoustic model loaded", std::make_shared<FakeEngine>(), missing, true, {}, missing},
+        // The build failing after the asset error does not hide what is missing.
+        {"no speech model, transcriber not built", std::make_shared<FakeEngine>(), missing, false, "out of memory",
+         missing},
+        {"no recogniser on this machine", std::make_shared<UnsupportedRecognizerEngine>(), {}, false, {}, {}},
+        {"transcriber not built", std::make_shared<FakeEngine>(), {}, true, "out of memory", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        engine = c.engine;
+        engine->modelsPresent = true;
+        engine->assetFailure = c.assetFailure;
+        engine->transcriberHasEG2 = c.eg2;
+        engine->buildFailure = c.buildFailure;
+        AppViewModel& vm = makeWatched();
+        RecordingListener told;
+        told.model = &vm;
+        vm.addListener(&told);
+        vm.bootEngine();
+        finishWork();
+        EXPECT_EQ(vm.speechModelMissingMessage(), c.message);
+        EXPECT_EQ(told.count(AppViewModelProperty::speechModelMissingMessage), c.message ? 1 : 0);
+        EXPECT_EQ(vm.errorMessage(), std::nullopt);
+        if (!c.message) {
+            vm.removeListener(&told);
+            continue;
+        }
+        EXPECT_EQ(vm.engineStatusText(), c.buildFailure.value_or(*c.message));  // the last failure
+
+        // The user puts a model in place and looks again: even with the acoustic model
+        // loaded the boot runs, and the message is gone as soon as it starts.
+        engine->assetFailure.reset();
+        engine->buildFailure.reset();
+        vm.bootEngine();
+        ASSERT_TRUE(vm.isLoadingEngine());
+        EXPECT_EQ(vm.speechModelMissingMessage(), std::nullopt);
+        EXPECT_EQ(told.count(AppViewModelProperty::speechModelMissingMessage), 2);
+        finishWork();
+        EXPECT_EQ(vm.speechModelMissingMessage(), std::nullopt);
+        EXPECT_EQ(vm.engineStatusText(), c.eg2 ? ready : japaneseOnly);
+        EXPECT_EQ(engine->assetChecks, 2);
+        vm.removeListener(&told);
+    }
 }
 
 }  // namespace

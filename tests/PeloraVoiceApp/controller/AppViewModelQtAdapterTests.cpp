@@ -24,6 +24,7 @@ const char* const publishedNames[] = {
     "allowExternalMirkTransmission", "sendFocusedContextToMirk", "isMirkAPIKeyConfigured",
     "isOnDeviceFoundationModelAvailable", "isRunningPlaygroundMirk", "inputOptions", "customVocabulary",
     "playgroundInput", "playgroundOutput", "playgroundAppliedRules", "currentResult", "currentSourceName", "history",
+    "speechModelMissingMessage", "fileTranscriptionProgress",
 };
 
 class AdapterFixture : public ControllerFixture {

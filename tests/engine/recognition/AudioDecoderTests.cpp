@@ -212,9 +212,9 @@ const DecodeCase decodeCases[] = {
     {"tone16k_mono_f32.wav", ProgressShape::singleFinal, true, "16 kHz mono float: read as it is"},
     {"speech44k_stereo_s16.wav", ProgressShape::rising, true, "44.1 kHz stereo int16: converted and averaged"},
     {"speech.mp3", ProgressShape::rising, true, "MP3 through the sound-file reader"},
-    {"speech.m4a", ProgressShape::singleFinal, true, "M4A: only the container reader knows it"},
-    {"speech_video.mp4", ProgressShape::singleFinal, true, "MP4 with a video track"},
-    {"speech_video.mov", ProgressShape::singleFinal, true, "MOV with a video track"},
+    {"speech.m4a", ProgressShape::rising, true, "M4A: only the container reader knows it"},
+    {"speech_video.mp4", ProgressShape::rising, true, "MP4 with a video track"},
+    {"speech_video.mov", ProgressShape::rising, true, "MOV with a video track"},
     {"truncated.wav", ProgressShape::rising, true, "WAV cut short: what is there"},
     {"truncated.mp3", ProgressShape::rising, false, "MP3 cut short: what is there"},
     // The sound-file reader fails part-way through (after reporting progress); the whole

@@ -46,6 +46,14 @@ struct FakeSpeech : JapaneseSpeechRecognizer {
         for (auto& run : t.runs) run.source = source;
         return t;
     }
+    // Tells these fractions on the way, when asked to.
+    std::vector<double> progress;
+    JapaneseSpeechTranscript transcribeWithSpeechAnalyzer(std::span<const float> samples, std::string_view source,
+                                                          const RecognitionProgress& onProgress) override {
+        if (onProgress)
+            for (double fraction : progress) onProgress(fraction);
+        return transcribeWithSpeechAnalyzer(samples, source);
+    }
 };
 
 // Marks what it did so the order of stages shows in the result.
@@ -347,6 +355,30 @@ TEST(HybridTranscriberTest, OverlappingCallsAreIndependent) {
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(good, 8);
+}
+
+TEST(HybridTranscriberTest, RecognitionProgressReachesTheCallerInTheModesThatRecognise) {
+    struct Case {
+        EngineMode mode;
+        std::vector<double> told;
+    };
+    const Case cases[] = {
+        {EngineMode::hybridJaEn, {0.25, 0.75, 1.0}},
+        {EngineMode::appleSpeechJa, {0.25, 0.75, 1.0}},
+        {EngineMode::pureEG2English, {}},  // no recogniser runs
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(engine_mode::rawValue(c.mode));
+        Harness h(Scenario{.eg2 = eg2Output()});
+        h.speech->progress = {0.25, 0.75, 1.0};
+        std::vector<double> told;
+        std::vector<float> samples(16000, 0.1f);
+        const TranscriptionResult r = h.transcriber->transcribeSamples(
+            samples, std::nullopt, c.mode, JapaneseInputOptions{}, {}, std::nullopt, std::nullopt,
+            [&](double fraction) { told.push_back(fraction); });
+        EXPECT_EQ(told, c.told);
+        EXPECT_FALSE(r.text.empty());
+    }
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <future>
@@ -162,6 +163,34 @@ TEST_F(WhisperSpeechRecognitionTest, AnalysisYieldsFinalResultsWithTimedRunsInsi
         }
     }
     EXPECT_GT(timedRuns, 0u);
+}
+
+TEST_F(WhisperSpeechRecognitionTest, ALongInputTellsHowFarTheAnalysisHasCome) {
+    auto recognition = installed();
+    // Two of the recogniser's 30 s windows.
+    const std::vector<float> samples = voiceLike(45);
+    auto input = recognition->openSamples(samples);
+    auto analyzer = recognition->makeAnalyzer("ja_JP");
+    std::vector<double> told;
+    analyzer->setProgressHandler([&](double fraction) { told.push_back(fraction); });
+    auto consumer = std::async(std::launch::async, [&] {
+        while (analyzer->results().next()) {
+        }
+    });
+    analyzer->start(*input, true);
+    consumer.get();
+
+    ASSERT_GE(told.size(), 3u) << "a start, a window on the way and the end";
+    EXPECT_EQ(told.back(), 1.0);
+    EXPECT_TRUE(std::any_of(told.begin(), told.end(), [](double f) { return f > 0.1 && f < 0.9; }))
+        << ::testing::PrintToString(told);
+    for (std::size_t i = 0; i < told.size(); ++i) {
+        EXPECT_GE(told[i], 0.0);
+        EXPECT_LE(told[i], 1.0);
+        if (i > 0) {
+            EXPECT_GT(told[i], told[i - 1]) << "told again or went back at " << i;
+        }
+    }
 }
 
 TEST_F(WhisperSpeechRecognitionTest, InputShorterThanATenthOfASecondGivesNoResults) {
