@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <QResizeEvent>
 
+#include <cmath>
+
 namespace pelora {
 
 ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
@@ -24,10 +26,21 @@ void ElidedLabel::resizeEvent(QResizeEvent* event) {
     elide();
 }
 
+QString ElidedLabel::lineForEliding(QString text, double width) {
+    qsizetype keep = qsizetype(std::ceil(std::max(0.0, width))) + 2;
+    if (text.size() > keep + 2) {
+        if (text.at(keep - 1).isHighSurrogate()) ++keep;
+        text.truncate(keep);
+        text += QStringLiteral("……");
+    }
+    return text;
+}
+
 void ElidedLabel::elide() {
     QString line = full_;
     line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    setText(fontMetrics().elidedText(line, Qt::ElideRight, std::max(0, contentsRect().width())));
+    const int width = std::max(0, contentsRect().width());
+    setText(fontMetrics().elidedText(lineForEliding(line, width), Qt::ElideRight, width));
 }
 
 }  // namespace pelora

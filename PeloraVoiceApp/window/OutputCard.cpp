@@ -318,6 +318,7 @@ void OutputCard::syncTab() {
         body_->setCurrentIndex(placeholderPage);
         return;
     }
+    fillBody(index);
     switch (tab) {
         case OutputTab::formatted: body_->setCurrentIndex(formattedPageIndex); break;
         case OutputTab::timestamps: body_->setCurrentIndex(timestampsPageIndex); break;
@@ -354,22 +355,8 @@ void OutputCard::syncStatus() {
 }
 
 void OutputCard::syncResult() {
-    const auto& result = vm_.model().currentResult();
-    if (result) {
-        formatted_->setPlainText(result->text.empty() ? QStringLiteral("(音声が検出されませんでした)") : qs(result->text));
-        QTextCursor cursor(formatted_->document());
-        cursor.select(QTextCursor::Document);
-        QTextBlockFormat spacing;
-        spacing.setLineHeight(7, QTextBlockFormat::LineDistanceHeight);
-        cursor.mergeBlockFormat(spacing);
-        const QStringList labels = autoReplaceLabels(result->telemetry.appliedRuleAnnotations);
-        autoReplace_->setText(QStringLiteral("高確度自動置換: ") + labels.join(QStringLiteral(" · ")));
-        autoReplaceChip_->setVisible(!labels.isEmpty());
-        timestampModel_->setWords(result->words);
-        timestampPage_->setCurrentIndex(result->words.empty() ? 1 : 0);
-        const std::string srt = result->formattedSRT();
-        srt_->setPlainText(srt.empty() ? QStringLiteral("(SRTデータなし)") : qs(srt));
-    } else {
+    filled_ = {};
+    if (!vm_.model().currentResult()) {
         formatted_->clear();
         autoReplaceChip_->hide();
         timestampModel_->setWords({});
@@ -379,6 +366,36 @@ void OutputCard::syncResult() {
     syncStatus();
     syncButtons();
     syncFooter();
+}
+
+void OutputCard::fillBody(int tab) {
+    const auto& result = vm_.model().currentResult();
+    if (!result || filled_[static_cast<std::size_t>(tab)]) return;
+    filled_[static_cast<std::size_t>(tab)] = true;
+    switch (static_cast<OutputTab>(tab)) {
+        case OutputTab::formatted: {
+            formatted_->setPlainText(result->text.empty() ? QStringLiteral("(音声が検出されませんでした)")
+                                                          : qs(result->text));
+            QTextCursor cursor(formatted_->document());
+            cursor.select(QTextCursor::Document);
+            QTextBlockFormat spacing;
+            spacing.setLineHeight(7, QTextBlockFormat::LineDistanceHeight);
+            cursor.mergeBlockFormat(spacing);
+            const QStringList labels = autoReplaceLabels(result->telemetry.appliedRuleAnnotations);
+            autoReplace_->setText(QStringLiteral("高確度自動置換: ") + labels.join(QStringLiteral(" · ")));
+            autoReplaceChip_->setVisible(!labels.isEmpty());
+            break;
+        }
+        case OutputTab::timestamps:
+            timestampModel_->setWords(result->words);
+            timestampPage_->setCurrentIndex(result->words.empty() ? 1 : 0);
+            break;
+        case OutputTab::srt: {
+            const std::string srt = result->formattedSRT();
+            srt_->setPlainText(srt.empty() ? QStringLiteral("(SRTデータなし)") : qs(srt));
+            break;
+        }
+    }
 }
 
 void OutputCard::syncButtons() {

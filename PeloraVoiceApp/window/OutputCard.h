@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include <array>
 #include <optional>
 #include <vector>
 #include <string>
@@ -66,6 +67,8 @@ public:
 
 private:
     void syncTab();
+    // Fills the body of `tab` from the current result when it was not filled since.
+    void fillBody(int tab);
     void syncStatus();
     void syncResult();
     void syncButtons();
@@ -96,6 +99,9 @@ private:
     QLabel* outcomeIcon_;
     QLabel* outcomeText_;
     QLabel* footerHint_;
+    // Which tab bodies hold the current result: only the shown one is filled at once, the
+    // others when they are chosen (an hour's text, timestamps and SRT cost the main loop).
+    std::array<bool, 3> filled_{};
 };
 
 }  // namespace pelora

@@ -36,7 +36,9 @@ public:
     // (x, y) on the screen, rests there and releases the button. `pump` runs between the
     // steps and while waiting (the test's own event loop, when the target window lives in
     // the test's process). Returns how the drag ended as the source saw it: "copy", "move",
-    // "link", "ignore" (refused, or no target), or "" when it did not end in time.
+    // "link", "ignore" (refused, or no target), or "" when it did not end in time. The source
+    // ends its drag as it sends the drop, on the target's last answer to a position; the
+    // target may handle the drop itself a moment later.
     std::string dragTo(int x, int y, const std::function<void()>& pump,
                        std::chrono::milliseconds timeout = std::chrono::seconds(20));
 

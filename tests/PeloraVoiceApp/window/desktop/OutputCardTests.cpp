@@ -171,6 +171,33 @@ TEST_F(OutputCardResults, FooterIconFollowsTheOutcomeAndEmptyResultsSayNothingWa
     }
 }
 
+TEST_F(OutputCardResults, EachTabShowsTheNewestResultWhenItIsChosen) {
+    auto shown = [&](int tab) {
+        card().tabs()->setCurrentIndex(tab);
+        switch (tab) {
+            case 0: return card().formattedText()->toPlainText().toStdString();
+            case 1: return card().timestampModel()->rowCount() > 0
+                               ? card().timestampModel()->index(0, 0).data().toString().toStdString()
+                               : std::string();
+            default: return card().srtText()->toPlainText().toStdString();
+        }
+    };
+    // Results arriving while each tab in turn is shown; every tab then shows the last one.
+    const char* spoken[] = {"最初の結果です。", "二番目の結果です。", "三番目の結果です。"};
+    for (int tab = 0; tab < 3; ++tab) {
+        card().tabs()->setCurrentIndex((tab + 2) % 3);
+        dictate(spoken[tab]);
+        const TranscriptionResult& result = *model->currentResult();
+        for (int other : {(tab + 2) % 3, tab, (tab + 1) % 3}) {
+            SCOPED_TRACE(::testing::Message() << "result " << tab << ", tab " << other);
+            const std::string expected = other == 0   ? result.text
+                                         : other == 1 ? result.words.at(0).text
+                                                      : result.formattedSRT();
+            EXPECT_EQ(shown(other), expected);
+        }
+    }
+}
+
 TEST_F(OutputCardResults, CopyPutsTheShownTextOnTheClipboardForOtherApplications) {
     paster.outcome = TextInjectionOutcome::injectedViaAX("Editor");
     dictate("会議は三時からです。");

@@ -6,6 +6,7 @@
 #include "PeloraVoiceApp/window/ElidedLabel.h"
 #include "PeloraVoiceApp/window/MainWorkspaceView.h"
 #include "PeloraVoiceApp/window/SidebarView.h"
+#include "PeloraVoiceApp/window/WindowStyle.h"
 
 #include <QImage>
 #include <QLabel>
@@ -72,6 +73,32 @@ TEST_F(Sidebar, NoHistorySectionWithoutHistory) {
     EXPECT_FALSE(sidebar().historyHeader()->isVisible());
     EXPECT_FALSE(sidebar().historyList()->isVisible());
     EXPECT_EQ(sidebar().historyList()->count(), 0);
+}
+
+TEST(LineForEliding, ElidesLongTextsExactlyAsTheWholeText) {
+    desktopApplication();
+    QString japanese, ascii, emoji;
+    while (japanese.size() < 60'000) japanese += QStringLiteral("今日は会議の資料を確認しました。");
+    while (ascii.size() < 30'000) ascii += QStringLiteral("word il ");
+    for (int i = 0; i < 2'000; ++i) emoji += QStringLiteral("i😀");
+    const QString texts[] = {japanese, ascii, emoji, QStringLiteral("短い"), QString(), QString(300, QChar(' ')) + japanese};
+    const QFont fonts[] = {window_style::font(12), window_style::font(11, QFont::Medium), window_style::font(16)};
+    for (const QFont& font : fonts) {
+        const QFontMetrics metrics(font);
+        for (const QString& text : texts) {
+            for (int width : {0, 1, 7, 50, 200, 270, 600}) {
+                SCOPED_TRACE(::testing::Message() << "width " << width << ", " << text.size() << " characters");
+                EXPECT_EQ(metrics.elidedText(ElidedLabel::lineForEliding(text, width), Qt::ElideRight, width),
+                          metrics.elidedText(text, Qt::ElideRight, width));
+            }
+        }
+    }
+    // Zero-width marks after one letter: the cut still shows and stays in the width.
+    const QString marks = QStringLiteral("a") + QString(5'000, QChar(0x0301)) + QStringLiteral("tail");
+    const QFontMetrics metrics(window_style::font(12));
+    const QString shown = metrics.elidedText(ElidedLabel::lineForEliding(marks, 100), Qt::ElideRight, 100);
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("…"))) << shown.toStdString();
+    EXPECT_LE(metrics.horizontalAdvance(shown), 100);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "tests/support/TempDir.h"
 
 #include <QLabel>
+#include <QMimeData>
 #include <QTest>
 #include <QTextEdit>
 #include <QUrl>
@@ -64,7 +65,8 @@ TEST_F(XdndDrop, ADroppedFileIsTranscribedAndFurtherDropsWaitTillItEnds) {
     engine->speech->text = "ドロップしたファイルの文字起こしです。";
     ASSERT_EQ(dropOnPage(), "copy");
     // The drop started the file's transcription (its worker is held): the card says so.
-    ASSERT_TRUE(model->isTranscribing());
+    ASSERT_TRUE(spinUntil([&] { return model->isTranscribing(); }))
+        << "error: " << model->errorMessage().value_or("none") << "; source: " << model->currentSourceName();
     OutputCard& card = *page().outputCard();
     EXPECT_TRUE(card.busyIndicator()->isVisible());
     auto* busyText = card.busyIndicator()->findChild<QLabel*>();
@@ -75,6 +77,8 @@ TEST_F(XdndDrop, ADroppedFileIsTranscribedAndFurtherDropsWaitTillItEnds) {
 
     // A second drop while it runs is refused, and nothing else starts.
     EXPECT_EQ(dropOnPage(), "ignore");
+    spinFor(300ms);  // anything the drop would have started
+    EXPECT_EQ(workers.jobs.size(), 1u);
     EXPECT_FALSE(app->mainWindow().viewState().isDropTargeted);
 
     settle();
@@ -97,6 +101,7 @@ TEST_F(XdndDrop, ADropWhileRecordingIsRefused) {
     model->toggleManualRecording();
     ASSERT_TRUE(model->isRecording());
     EXPECT_EQ(dropOnPage(), "ignore");
+    spinFor(300ms);
     EXPECT_FALSE(app->mainWindow().viewState().isDropTargeted);
     EXPECT_TRUE(model->isRecording());
     EXPECT_TRUE(workers.jobs.empty());
@@ -105,7 +110,7 @@ TEST_F(XdndDrop, ADropWhileRecordingIsRefused) {
     settle();
     ASSERT_FALSE(model->isTranscribing());
     EXPECT_EQ(dropOnPage(), "copy");
-    EXPECT_TRUE(model->isTranscribing());
+    EXPECT_TRUE(spinUntil([&] { return model->isTranscribing(); }));
     settle();
 }
 
