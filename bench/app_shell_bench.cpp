@@ -40,6 +40,9 @@
 #include <QTabBar>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
+
+#include <cstdio>
 
 // After Qt: Xlib defines None, Bool and Status as macros.
 #include <X11/Xatom.h>
@@ -297,6 +300,10 @@ void BM_DropToTranscribing(benchmark::State& state) {
         const double ms = since(start);
         state.PauseTiming();
         if (!shown) {
+            std::fprintf(stderr, "drop accepted %d, transcribing %d, busy shown %d, exposed %d, error %s\n",
+                         drop.isAccepted(), shell.vm->isTranscribing(), busyText->isVisible(),
+                         shell.app->mainWindow().windowHandle() && shell.app->mainWindow().windowHandle()->isExposed(),
+                         shell.vm->errorMessage().value_or("none").c_str());
             state.SkipWithError("the busy state was never painted");
             break;
         }

@@ -21,6 +21,7 @@
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -34,6 +35,10 @@ using shell_texts::qs;
 namespace style = window_style;
 
 namespace {
+
+// Results longer than this (UTF-8 bytes, about a thousand Japanese characters) fill their
+// tab body on the next turn of the main loop.
+constexpr std::size_t longTextBytes = 3000;
 
 enum BodyPage { placeholderPage = 0, formattedPageIndex = 1, timestampsPageIndex = 2, srtPageIndex = 3 };
 
@@ -189,6 +194,7 @@ OutputCard::OutputCard(AppViewModelQtAdapter& vm, QWidget* parent) : QWidget(par
         formatted_->setFont(style::font(16));
         formatted_->setAccessibleName(QStringLiteral("テキスト"));
         formatted_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    formatted_->setUndoRedoEnabled(false);
         column->addWidget(formatted_, 1);
         autoReplaceChip_ = new QWidget(formattedPage_);
         autoReplaceChip_->setObjectName(QStringLiteral("autoReplaceChip"));
@@ -238,6 +244,7 @@ OutputCard::OutputCard(AppViewModelQtAdapter& vm, QWidget* parent) : QWidget(par
     srt_->setFont(style::monospaced(12.5));
     srt_->setAccessibleName(QStringLiteral("SRT字幕"));
     srt_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    srt_->setUndoRedoEnabled(false);
     srt_->document()->setDocumentMargin(20);
     body_->insertWidget(srtPageIndex, srt_);
     card->addWidget(body_, 1);
@@ -356,13 +363,21 @@ void OutputCard::syncStatus() {
 
 void OutputCard::syncResult() {
     filled_ = {};
-    if (!vm_.model().currentResult()) {
+    const auto& result = vm_.model().currentResult();
+    if (!result) {
         formatted_->clear();
         autoReplaceChip_->hide();
         timestampModel_->setWords({});
         srt_->clear();
     }
-    syncTab();
+    if (result && result->text.size() > longTextBytes) {
+        // A long result (minutes of speech) is laid out on the next turn of the main loop, so
+        // its layout and the completion that delivered it are not one long stall; whatever
+        // result is current then is the one filled.
+        QTimer::singleShot(0, this, [this] { syncTab(); });
+    } else {
+        syncTab();
+    }
     syncStatus();
     syncButtons();
     syncFooter();
@@ -374,13 +389,14 @@ void OutputCard::fillBody(int tab) {
     filled_[static_cast<std::size_t>(tab)] = true;
     switch (static_cast<OutputTab>(tab)) {
         case OutputTab::formatted: {
-            formatted_->setPlainText(result->text.empty() ? QStringLiteral("(音声が検出されませんでした)")
-                                                          : qs(result->text));
+            // The line spacing is set before the text goes in, so a long text is laid out once.
+            formatted_->clear();
             QTextCursor cursor(formatted_->document());
-            cursor.select(QTextCursor::Document);
             QTextBlockFormat spacing;
             spacing.setLineHeight(7, QTextBlockFormat::LineDistanceHeight);
-            cursor.mergeBlockFormat(spacing);
+            cursor.setBlockFormat(spacing);
+            cursor.insertText(result->text.empty() ? QStringLiteral("(音声が検出されませんでした)") : qs(result->text));
+            formatted_->moveCursor(QTextCursor::Start);
             const QStringList labels = autoReplaceLabels(result->telemetry.appliedRuleAnnotations);
             autoReplace_->setText(QStringLiteral("高確度自動置換: ") + labels.join(QStringLiteral(" · ")));
             autoReplaceChip_->setVisible(!labels.isEmpty());

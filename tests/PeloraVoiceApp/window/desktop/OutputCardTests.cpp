@@ -198,6 +198,23 @@ TEST_F(OutputCardResults, EachTabShowsTheNewestResultWhenItIsChosen) {
     }
 }
 
+TEST_F(OutputCardResults, ALongResultIsShownWholeAndANewerOneArrivingFirstWins) {
+    std::string sentences;
+    while (sentences.size() < 30'000) sentences += "今日は会議の資料を確認しました。";
+    dictate(sentences);
+    const std::string longText = model->currentResult()->text;
+    ASSERT_GT(longText.size(), 20'000u);
+    EXPECT_TRUE(spinUntil([&] { return card().formattedText()->toPlainText() == qs(longText); }, 10s));
+
+    // Another long result, then a short one before the loop has turned: the short one shows.
+    dictate(sentences + "追加の文。");
+    dictate("短い結果です。");
+    spinFor(200ms);
+    EXPECT_EQ(card().formattedText()->toPlainText(), qs(model->currentResult()->text));
+    card().tabs()->setCurrentIndex(2);
+    EXPECT_EQ(card().srtText()->toPlainText(), qs(model->currentResult()->formattedSRT()));
+}
+
 TEST_F(OutputCardResults, CopyPutsTheShownTextOnTheClipboardForOtherApplications) {
     paster.outcome = TextInjectionOutcome::injectedViaAX("Editor");
     dictate("会議は三時からです。");
