@@ -41,8 +41,8 @@ TEST(EG2DemoModelTest, HeldOutClipsBecomeTheirWords) {
     // ("please push the new Python code to GitHub before the review", "the API returns JSON
     // from the database query").
     const Case cases[] = {
-        {"eg2-demo-1.wav", "please push new Python code Git GitHub if review"},
-        {"eg2-demo-2.wav", "API returns JSON sun database query"},
+        {"eg2-demo-1.wav", "please push new Python code GitHub review review"},
+        {"eg2-demo-2.wav", "API returns JSON on from database database query"},
     };
     EG2CoreMLTranscriber eg2(kSource / "models" / "eg2-demo", ml::ComputeUnits::all);
     for (const Case& c : cases) {
