@@ -32,24 +32,10 @@ namespace {
 
 // The controller over the real engine, real workers and the Qt main loop; everything else
 // is fake. Made inside the fresh process, after the environment is set.
-class RealEngineBoot {
+class RealEngineBoot : public ControllerFakes {
 public:
     RealEngineBoot() {
-        model = std::make_unique<AppViewModel>(AppViewModelCollaborators{
-            .scheduler = scheduler,
-            .wallClock = wallClock,
-            .keyStore = keyStore,
-            .recorder = recorder,
-            .pushToTalk = pushToTalk,
-            .overlay = overlay,
-            .targetCapture = targetCapture,
-            .permissions = permissions,
-            .cues = cues,
-            .paster = paster,
-            .reinsertShortcut = reinsertShortcut,
-            .lastExternalApp = lastExternalApp,
-            .engine = std::make_shared<PeloraDictationEngine>(),
-        });
+        model = std::make_unique<AppViewModel>(over(scheduler, std::make_shared<PeloraDictationEngine>()));
         trail.model = model.get();
         model->addListener(&trail);
     }
@@ -76,17 +62,6 @@ public:
     } trail;
 
     QtMainThreadScheduler scheduler;
-    FakeWallClock wallClock;
-    FakeKeyStore keyStore;
-    FakeRecorder recorder;
-    FakePushToTalk pushToTalk;
-    FakeOverlay overlay;
-    FakeTargetCapture targetCapture;
-    FakePermissions permissions;
-    FakeCues cues;
-    FakePaster paster;
-    FakeReinsertShortcut reinsertShortcut;
-    FakeLastExternalApp lastExternalApp;
     std::unique_ptr<AppViewModel> model;
 };
 

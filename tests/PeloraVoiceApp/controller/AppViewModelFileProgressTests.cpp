@@ -79,22 +79,7 @@ protected:
 TEST_F(FileProgress, ALongFileShowsTheDecodersFractionThenTheRecognisersAtMostTenTimesASecond) {
     const fs::path file = longToneFile(folder.path());
     QtMainThreadScheduler mainLoop;
-    AppViewModelCollaborators real = collaborators();
-    AppViewModel model(AppViewModelCollaborators{
-        .scheduler = mainLoop,
-        .wallClock = real.wallClock,
-        .keyStore = real.keyStore,
-        .recorder = real.recorder,
-        .pushToTalk = real.pushToTalk,
-        .overlay = real.overlay,
-        .targetCapture = real.targetCapture,
-        .permissions = real.permissions,
-        .cues = real.cues,
-        .paster = real.paster,
-        .reinsertShortcut = real.reinsertShortcut,
-        .lastExternalApp = real.lastExternalApp,
-        .engine = stepped,
-    });
+    AppViewModel model(over(mainLoop, stepped));
     // No contextual pass: its worker would outlive this test's main loop.
     model.setEnableMirkContextCorrection(false);
     trail.model = &model;

@@ -478,19 +478,8 @@ TEST(TranscriptionLifetimeTest, DestructionWithARecognitionRunningOnARealWorker)
         static char* argv[] = {name, nullptr};
         static QCoreApplication app(argc, argv);
     }
-    PrivateConfigHome configHome;
+    ControllerFakes fakes;
     QtMainThreadScheduler scheduler;
-    FakeWallClock wallClock;
-    FakeKeyStore keyStore;
-    FakeRecorder recorder;
-    FakePushToTalk pushToTalk;
-    FakeOverlay overlay;
-    FakeTargetCapture targetCapture;
-    FakePermissions permissions;
-    FakeCues cues;
-    FakePaster paster;
-    FakeReinsertShortcut reinsertShortcut;
-    FakeLastExternalApp lastExternalApp;
     auto engine = std::make_shared<FakeEngine>();
     std::promise<void> entered;
     std::promise<void> release;
@@ -501,23 +490,9 @@ TEST(TranscriptionLifetimeTest, DestructionWithARecognitionRunningOnARealWorker)
         released.wait();
         answered = true;
     };
-    auto vm = std::make_unique<AppViewModel>(AppViewModelCollaborators{
-        .scheduler = scheduler,
-        .wallClock = wallClock,
-        .keyStore = keyStore,
-        .recorder = recorder,
-        .pushToTalk = pushToTalk,
-        .overlay = overlay,
-        .targetCapture = targetCapture,
-        .permissions = permissions,
-        .cues = cues,
-        .paster = paster,
-        .reinsertShortcut = reinsertShortcut,
-        .lastExternalApp = lastExternalApp,
-        .engine = engine,
-    });
-    pushToTalk.press();
-    pushToTalk.release();
+    auto vm = std::make_unique<AppViewModel>(fakes.over(scheduler, engine));
+    fakes.pushToTalk.press();
+    fakes.pushToTalk.release();
     ASSERT_TRUE(vm->isTranscribing());
     // The build posts back; the recognition then starts on a second worker and blocks.
     auto enteredFuture = entered.get_future();
@@ -527,7 +502,7 @@ TEST(TranscriptionLifetimeTest, DestructionWithARecognitionRunningOnARealWorker)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     ASSERT_EQ(enteredFuture.wait_for(0ms), std::future_status::ready);
     const std::weak_ptr<const PeloraHybridTranscriber> transcriber = vm->transcriber();
-    const auto overlayCalls = overlay.calls.size();
+    const auto overlayCalls = fakes.overlay.calls.size();
 
     vm.reset();
     EXPECT_FALSE(transcriber.expired()) << "the running recognition holds its transcriber";
@@ -538,9 +513,9 @@ TEST(TranscriptionLifetimeTest, DestructionWithARecognitionRunningOnARealWorker)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_TRUE(answered);
     EXPECT_TRUE(transcriber.expired());
-    EXPECT_EQ(overlay.calls.size(), overlayCalls);
-    EXPECT_TRUE(paster.insertions.empty());
-    EXPECT_EQ(cues.played, std::vector<std::string>{"Tink"});
+    EXPECT_EQ(fakes.overlay.calls.size(), overlayCalls);
+    EXPECT_TRUE(fakes.paster.insertions.empty());
+    EXPECT_EQ(fakes.cues.played, std::vector<std::string>{"Tink"});
 }
 
 }  // namespace

@@ -507,12 +507,10 @@ private:
     std::optional<std::string> previous_;
 };
 
-// The controller over fakes, a manual clock and workers the test runs.
-class ControllerFixture : public ::testing::Test {
-protected:
+// Every collaborator of the controller but its main loop and engine, faked, in a private
+// config home.
+struct ControllerFakes {
     PrivateConfigHome configHome;
-    std::vector<std::string> log;
-    ManualMainThreadScheduler scheduler;
     FakeWallClock wallClock;
     FakeKeyStore keyStore;
     FakeRecorder recorder;
@@ -522,12 +520,38 @@ protected:
     FakePermissions permissions;
     FakeCues cues;
     FakePaster paster;
+    FakeReinsertShortcut reinsertShortcut;
+    FakeLastExternalApp lastExternalApp;
+
+    // The fakes around this main loop and engine, with real worker threads.
+    AppViewModelCollaborators over(MainThreadScheduler& mainLoop, std::shared_ptr<DictationEngine> engine) {
+        return AppViewModelCollaborators{
+            .scheduler = mainLoop,
+            .wallClock = wallClock,
+            .keyStore = keyStore,
+            .recorder = recorder,
+            .pushToTalk = pushToTalk,
+            .overlay = overlay,
+            .targetCapture = targetCapture,
+            .permissions = permissions,
+            .cues = cues,
+            .paster = paster,
+            .reinsertShortcut = reinsertShortcut,
+            .lastExternalApp = lastExternalApp,
+            .engine = std::move(engine),
+        };
+    }
+};
+
+// The controller over fakes, a manual clock and workers the test runs.
+class ControllerFixture : public ::testing::Test, protected ControllerFakes {
+protected:
+    std::vector<std::string> log;
+    ManualMainThreadScheduler scheduler;
     // The jobs handed to transcription, as they started.
     struct JobLog {
         std::vector<DictationJob> jobs;
     } transcription;
-    FakeReinsertShortcut reinsertShortcut;
-    FakeLastExternalApp lastExternalApp;
     std::shared_ptr<FakeEngine> engine = std::make_shared<FakeEngine>();
     ManualWorkers workers;
     // When set, the controller keeps its API key here instead of in the fake.

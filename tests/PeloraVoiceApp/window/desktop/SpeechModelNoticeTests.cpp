@@ -67,21 +67,7 @@ protected:
         ::setenv(ModelManager::serverEnvironmentVariable, deadServer.c_str(), 1);
         ::unsetenv(JapaneseSpeechAssets::modelEnvironmentVariable);
         desktopApplication();
-        realModel = std::make_unique<AppViewModel>(AppViewModelCollaborators{
-            .scheduler = mainLoop,
-            .wallClock = wallClock,
-            .keyStore = keyStore,
-            .recorder = recorder,
-            .pushToTalk = pushToTalk,
-            .overlay = overlay,
-            .targetCapture = targetCapture,
-            .permissions = permissions,
-            .cues = cues,
-            .paster = paster,
-            .reinsertShortcut = reinsertShortcut,
-            .lastExternalApp = lastExternalApp,
-            .engine = std::make_shared<PeloraDictationEngine>(),
-        });
+        realModel = std::make_unique<AppViewModel>(over(mainLoop, std::make_shared<PeloraDictationEngine>()));
         app = std::make_unique<PeloraVoiceApp>(*realModel);
         app->setQuitHandler([] {});
         app->start();  // the window's showing starts the boot

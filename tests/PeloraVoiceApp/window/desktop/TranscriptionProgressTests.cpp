@@ -135,21 +135,7 @@ TEST_F(TranscriptionProgressWhileReading, ALongFileShowsTheDecodersPercentOnABar
     const fs::path file = longToneFile(folder.path());
     QtMainThreadScheduler mainLoop;
     auto stepped = std::make_shared<SteppedEngine>();
-    AppViewModel model(AppViewModelCollaborators{
-        .scheduler = mainLoop,
-        .wallClock = wallClock,
-        .keyStore = keyStore,
-        .recorder = recorder,
-        .pushToTalk = pushToTalk,
-        .overlay = overlay,
-        .targetCapture = targetCapture,
-        .permissions = permissions,
-        .cues = cues,
-        .paster = paster,
-        .reinsertShortcut = reinsertShortcut,
-        .lastExternalApp = lastExternalApp,
-        .engine = stepped,
-    });
+    AppViewModel model(over(mainLoop, stepped));
     // No contextual pass: its worker would outlive this test's main loop.
     model.setEnableMirkContextCorrection(false);
     PeloraVoiceApp app(model);
