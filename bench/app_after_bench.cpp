@@ -34,6 +34,7 @@
 #include "PeloraVoiceApp/controller/DesktopPermissionAccess.h"
 #include "tests/PeloraVoiceApp/controller/desktop/ScriptedJapaneseEngine.h"
 #include "tests/support/DesktopTestBed.h"
+#include "tests/support/QtEventLoop.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/ScriptedDecisionService.h"
 #include "tests/support/TargetApplication.h"
@@ -59,6 +60,8 @@
 
 using namespace pelora;
 using Clock = std::chrono::steady_clock;
+using pelora::testing::spinFor;
+using pelora::testing::spinUntil;
 
 namespace {
 
@@ -180,15 +183,6 @@ BENCHMARK(BM_ToggleStopsAPassOnAHangingService)->Iterations(5)->Unit(benchmark::
 // ---- on the private desktop ----
 
 std::unique_ptr<pelora::testing::DesktopTestBed> bed;
-
-bool spinUntil(const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < limitMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    return done();
-}
-
-void spinFor(int ms) { spinUntil([] { return false; }, ms); }
 
 // The auto-replacer's budget for the application's call, in milliseconds.
 constexpr double autoReplacerBudgetMs = 950;

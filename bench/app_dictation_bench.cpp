@@ -14,6 +14,7 @@
 #include "tests/PeloraVoiceApp/controller/desktop/ScriptedJapaneseEngine.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DesktopTestBed.h"
+#include "tests/support/QtEventLoop.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/TargetApplication.h"
 #include "tests/support/TempDir.h"
@@ -34,6 +35,8 @@
 
 using namespace pelora;
 using Clock = std::chrono::steady_clock;
+using pelora::testing::spinFor;
+using pelora::testing::spinUntil;
 
 namespace {
 
@@ -53,15 +56,6 @@ void reportPercentiles(benchmark::State& state, std::vector<double> milliseconds
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
-
-bool spinUntil(const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < limitMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    return done();
-}
-
-void spinFor(int ms) { spinUntil([] { return false; }, ms); }
 
 // Thirty dictations into the Qt target, measured once for both figures of the real desktop.
 struct DesktopRun {

@@ -26,6 +26,7 @@
 #include "engine/recognition/JapaneseTimelineSegmentationStage.h"
 #include "engine/recognition/TranscriptionStages.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/QtEventLoop.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/TempDir.h"
 
@@ -60,6 +61,8 @@ using namespace pelora;
 using pelora::testing::ChildProcess;
 using pelora::testing::runCommand;
 using pelora::testing::TempDir;
+
+using pelora::testing::spinUntil;
 
 namespace {
 
@@ -97,13 +100,6 @@ public:
         return QObject::eventFilter(watched, event);
     }
 };
-
-bool spinUntil(const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limitMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
 
 // A recogniser standing in for the Japanese one: one sentence per four seconds of input,
 // each a run of its own, at about the speed a small model would take.

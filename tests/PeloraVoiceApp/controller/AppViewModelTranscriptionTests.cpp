@@ -163,7 +163,9 @@ TEST_F(TranscriptionFixture, CompletionDeliversByTheSettings) {
         scheduler.runPosted();
         EXPECT_EQ(doneCalls, 1);
         EXPECT_EQ(paster.insertions.size(), row.inserts ? 1u : 0u);
-        if (row.inserts) EXPECT_EQ(paster.insertions[0].restoreClipboard, !row.copy);
+        if (row.inserts) {
+            EXPECT_EQ(paster.insertions[0].restoreClipboard, !row.copy);
+        }
         EXPECT_EQ(paster.copied, row.copies ? std::vector<std::string>{row.text} : std::vector<std::string>{});
         EXPECT_EQ(cues.played, std::vector<std::string>{"Pop"});
         const auto* shown = completedOverlay();

@@ -119,34 +119,35 @@ struct FakePushToTalk : PushToTalkWatcher, Logged {
 
 struct FakeOverlay : DictationOverlay, Logged {
     struct Shown {
-        std::string mode;
+        std::string mode{};
         double seconds = 0;
         float level = 0;
-        std::string badge;
-        std::optional<std::string> target;
+        std::string badge{};
+        std::optional<std::string> target{};
         bool locked = false;
         // The completed state.
-        std::string text;
+        std::string text{};
         double latencyMs = 0;
         double rtfx = 0;
-        std::string summary;
+        std::string summary{};
         bool directInsert = false;
     };
     std::vector<Shown> calls;
 
     void showRecording(double seconds, float level, std::string badge, std::optional<std::string> target,
                        bool locked) override {
-        calls.push_back({"recording", seconds, level, std::move(badge), std::move(target), locked});
+        calls.push_back({.mode = "recording", .seconds = seconds, .level = level, .badge = std::move(badge),
+                         .target = std::move(target), .locked = locked});
     }
     void showTranscribing(std::string badge, std::optional<std::string> target) override {
-        calls.push_back({"transcribing", 0, 0, std::move(badge), std::move(target), false});
+        calls.push_back({.mode = "transcribing", .badge = std::move(badge), .target = std::move(target)});
     }
     void showCompleted(std::string text, double latencyMs, double rtfx, std::string summary, bool directInsert,
                        std::string reinsertBadge) override {
         calls.push_back({"completed", 0, 0, std::move(reinsertBadge), std::nullopt, false, std::move(text), latencyMs,
                          rtfx, std::move(summary), directInsert});
     }
-    void hideHUD() override { calls.push_back({"hidden", 0, 0, "", std::nullopt, false}); }
+    void hideHUD() override { calls.push_back({.mode = "hidden"}); }
     void setActionHandlers(std::function<void()> reinsert, std::function<void(const std::string&)> copy) override {
         note(reinsert ? "overlay.setActionHandlers" : "overlay.clearActionHandlers");
         onReinsertRequested = std::move(reinsert);

@@ -23,15 +23,11 @@ using namespace pelora;
 using namespace pelora::pages;
 using namespace pelora::pages_testing;
 
+using pelora::testing::spinFor;
+
 namespace {
 
 QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
-
-void spinFor(int milliseconds) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < milliseconds) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
 
 // Every text a page shows or can show (labels, buttons, check boxes, combo items, field
 // placeholders) with a character no installed font can draw, and those characters.

@@ -3,6 +3,7 @@
 #include "tests/PeloraVoiceApp/controller/ControllerFakes.h"
 
 #include "PeloraVoiceApp/controller/AppViewModelQtAdapter.h"
+#include "tests/support/QtEventLoop.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -33,14 +34,7 @@ inline QApplication& application() {
     return *app;
 }
 
-// Runs the Qt loop until `done` holds or the limit passes.
-inline bool spinUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limit.count()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
+using pelora::testing::spinUntil;
 
 // The controller over fakes with its Qt adapter, and the settings document it writes.
 class PagesFixture : public ControllerFixture {

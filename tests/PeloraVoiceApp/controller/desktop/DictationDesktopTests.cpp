@@ -6,6 +6,7 @@
 #include "PeloraVoiceApp/controller/DesktopDictationCollaborators.h"
 #include "tests/PeloraVoiceApp/controller/desktop/ScriptedJapaneseEngine.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/QtEventLoop.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/TargetApplication.h"
 #include "tests/support/TempDir.h"
@@ -30,24 +31,11 @@ using pelora::testing::ChildProcess;
 using pelora::testing::TargetApplication;
 using pelora::testing::TempDir;
 using pelora::testing::runCommand;
+using pelora::testing::ensureApplication;
+using pelora::testing::spinFor;
+using pelora::testing::spinUntil;
 
 namespace {
-
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "dictation-desktop-tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-}
-
-bool spinUntil(const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < limitMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-
-void spinFor(int ms) { spinUntil([] { return false; }, ms); }
 
 // Two seconds of synthetic speech, made now: espeak-ng speaks more than that and ffmpeg
 // cuts it to 2 s at 16 kHz mono. Also returns the samples, to check the cut.
@@ -94,7 +82,7 @@ private:
 };
 
 TEST(DictationDesktopTest, HeldRightAltPutsTheSpokenTextIntoTheFocusedQtField) {
-    ensureApplication();
+    ensureApplication("dictation-desktop-tests");
     Keyboard keyboard;
     ASSERT_TRUE(keyboard.ok()) << "runs in the private desktop";
     TempDir dir;

@@ -2,6 +2,8 @@
 // What the overlay's desktop tests share: the Qt application, waiting while events run, an
 // X connection that looks at the focus and types and clicks as the user would, and the
 // target field the overlay dictates into (a program of its own).
+#include "tests/support/QtEventLoop.h"
+
 #include <QApplication>
 #include <QColor>
 #include <QElapsedTimer>
@@ -33,21 +35,8 @@ inline QApplication& desktopApplication() {
     return *app;
 }
 
-// Runs the event loop until `done` holds or the limit passes; returns `done()`.
-inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limit.count())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
-inline void spinFor(std::chrono::milliseconds span) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < span.count())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
+using pelora::testing::spinFor;
+using pelora::testing::spinUntil;
 
 inline int colourDistance(QColor a, QColor b) {
     return std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()), std::abs(a.blue() - b.blue())});

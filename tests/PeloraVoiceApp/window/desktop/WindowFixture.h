@@ -6,6 +6,7 @@
 #include "PeloraVoiceApp/controller/AppViewModelQtAdapter.h"
 #include "PeloraVoiceApp/window/PeloraVoiceApplication.h"
 #include "tests/support/DesktopTestBed.h"
+#include "tests/support/QtEventLoop.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -31,19 +32,8 @@ inline QApplication& desktopApplication() {
     return *app;
 }
 
-// Runs the event loop until `done` holds or the limit passes; returns `done()`.
-inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limit.count()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
-inline void spinFor(std::chrono::milliseconds span) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < span.count()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
+using pelora::testing::spinFor;
+using pelora::testing::spinUntil;
 
 class WindowFixture : public controller_testing::ControllerFixture {
 protected:

@@ -9,6 +9,7 @@
 #include "platform/keymonitor/KeyMonitor.h"
 #include "tests/PeloraVoiceApp/controller/desktop/ScriptedJapaneseEngine.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/QtEventLoop.h"
 #include "tests/support/RerunTest.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/ScriptedDecisionService.h"
@@ -38,28 +39,15 @@ using pelora::testing::TempDir;
 using pelora::testing::runCommand;
 namespace preset = pelora::reinsert_shortcut_preset;
 namespace mod = pelora::keymonitor::modifier;
+using pelora::testing::ensureApplication;
+using pelora::testing::spinFor;
+using pelora::testing::spinUntil;
 
 namespace {
 
 const std::string heard = "思考錯誤しながら進めますまる";
 const std::string inserted = "思考錯誤しながら進めます。";
 const std::string corrected = "試行錯誤しながら進めます。";
-
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "after-desktop-tests";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-}
-
-bool spinUntil(const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < limitMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-
-void spinFor(int ms) { spinUntil([] { return false; }, ms); }
 
 // Keys pressed through XTest on the private desktop; whatever is still down at the end is let go.
 class Keyboard {
@@ -117,7 +105,7 @@ void chooseTheCorrection(ScriptedDecisionService& service, const TargetApplicati
 TEST(ContextualPassDesktop, TheInsertedDictationIsCorrectedInPlaceAndTheHotKeyInsertsItAgain) {
     // The decision-service client reads its host once per process.
     if (pelora::testing::rerunCurrentTestIn({}, {})) return;
-    ensureApplication();
+    ensureApplication("after-desktop-tests");
     Keyboard keyboard;
     ASSERT_TRUE(keyboard.ok()) << "runs in the private desktop";
     TempDir dir;
