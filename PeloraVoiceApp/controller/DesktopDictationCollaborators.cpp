@@ -21,6 +21,7 @@
 #include "platform/keymonitor/X11KeyMonitor.h"
 
 #include <QObject>
+#include <QTimer>
 
 namespace pelora {
 
@@ -166,6 +167,12 @@ public:
 
 }  // namespace
 
+namespace {
+
+constexpr int startupPreparationDelay = 300;  // ms
+
+}  // namespace
+
 struct DesktopDictationCollaborators::Parts {
     MainThreadScheduler& scheduler = QtMainThreadScheduler::shared();
     audio::PulseAudioService audio;
@@ -195,6 +202,15 @@ struct DesktopDictationCollaborators::Parts {
 DesktopDictationCollaborators::DesktopDictationCollaborators(std::shared_ptr<DictationEngine> engine)
     : parts_(std::make_unique<Parts>()) {
     if (engine) parts_->engine = std::move(engine);
+    // The first result would otherwise pay, at the very moment it is delivered, for making
+    // the shared paster (its X connections and thread) and for the pill's first fonts and
+    // symbols. Both are done once shortly after start-up instead, each on its own turn of
+    // the main loop, once the main window has had time to paint.
+    HUDPanel* panel = &parts_->panel;
+    QTimer::singleShot(startupPreparationDelay, panel, [panel] {
+        (void)Paster::shared();
+        QTimer::singleShot(0, panel, [panel] { panel->prepareFirstShow(); });
+    });
 }
 
 DesktopDictationCollaborators::~DesktopDictationCollaborators() = default;

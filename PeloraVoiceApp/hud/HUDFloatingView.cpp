@@ -9,6 +9,7 @@
 
 #include <QFontMetricsF>
 #include <QHelpEvent>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -107,6 +108,41 @@ HUDFloatingView::~HUDFloatingView() { model_.unobserve(observer_); }
 
 QFont HUDFloatingView::timeFont() { return pillFont(13, QFont::Bold); }
 QFont HUDFloatingView::resultFont() { return pillFont(12.5, QFont::Medium); }
+
+namespace {
+
+QList<QFont> pillFonts() {
+    return {HUDFloatingView::timeFont(),         HUDFloatingView::resultFont(),
+            pillFont(10, QFont::Bold),           pillFont(10, QFont::Medium),
+            pillFont(10.5, QFont::Bold),         pillFont(11, QFont::Bold),
+            pillFont(11, QFont::DemiBold),       pillFont(12, QFont::DemiBold),
+            UITheme::monospacedFont(10, QFont::DemiBold)};
+}
+
+}  // namespace
+
+int HUDFloatingView::firstPaintSteps() { return int(pillFonts().size()) + 1; }
+
+void HUDFloatingView::prepareFirstPaint(int step) {
+    QImage canvas(32, 32, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QList<QFont> fonts = pillFonts();
+    if (step >= 0 && step < fonts.size()) {
+        // Kana, kanji, Latin, digits and the marks the pill's texts use.
+        const QString sample = QString::fromUtf8(HUDPillText::transcribing) +
+                               QString::fromUtf8(HUDPillText::reinsertPrefix) +
+                               QStringLiteral("今日は会議の資料を確認しました。クリップボードにコピー ABCxyz 0123456789.ms·×s");
+        painter.setFont(fonts[step]);
+        painter.drawText(QPointF(0, 16), sample);
+        (void)QFontMetricsF(fonts[step]).elidedText(sample, Qt::ElideRight, resultMaxWidth);
+    } else if (step == fonts.size()) {
+        for (const char* name : {"checkmark.circle.fill", "doc.on.clipboard.fill", "arrow.uturn.forward.circle.fill",
+                                 "arrow.right.circle.fill", "xmark"})
+            SymbolIcon::paint(painter, QRectF(0, 0, 17, 17), QString::fromLatin1(name), Qt::white);
+    }
+}
 
 void HUDFloatingView::setTranslucent(bool translucent) {
     translucent_ = translucent;

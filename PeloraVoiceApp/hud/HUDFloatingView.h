@@ -57,6 +57,12 @@ public:
     static QFont timeFont();
     static QFont resultFont();
 
+    // Loads what the pill's first appearance would otherwise load on the spot: its fonts
+    // (with the fallback that holds Japanese), their glyphs and the symbols. Shows nothing.
+    // Done in steps 0 ... firstPaintSteps - 1, each short enough for one turn of the loop.
+    static int firstPaintSteps();
+    static void prepareFirstPaint(int step);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -10,6 +10,7 @@
 #include <QPalette>
 #include <QRegion>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <xcb/xcb.h>
@@ -83,6 +84,16 @@ void HUDPanel::showCompleted(std::string text, double latencyMs, double rtfx, st
 }
 
 void HUDPanel::hideHUD() { presenter_->hideHUD(); }
+
+void HUDPanel::prepareFirstShow(int step) {
+    if (step == 0) {
+        ensurePolished();
+        view_->ensurePolished();
+    }
+    HUDFloatingView::prepareFirstPaint(step);
+    if (step + 1 < HUDFloatingView::firstPaintSteps())
+        QTimer::singleShot(0, this, [this, step] { prepareFirstShow(step + 1); });
+}
 
 QPoint HUDPanel::computeAnchoredOrigin(QSize windowSize) {
     return computeAnchoredOrigin(windowSize, defaultAnchorLookup());

@@ -36,6 +36,10 @@ public:
                        bool isDirectInsert, std::string reinsertBadge);
     void hideHUD();
 
+    // Does, while nothing is on screen, the work the pill's first appearance would otherwise
+    // do at that moment (fonts, glyphs, symbols): a step per turn of the main loop.
+    void prepareFirstShow(int step = 0);
+
     // Where a window of this size goes now: the screen under the pointer, the caret of the
     // focused field (accessibility), the fallbacks.
     static QPoint computeAnchoredOrigin(QSize windowSize);
