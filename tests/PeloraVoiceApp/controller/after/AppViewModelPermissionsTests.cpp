@@ -11,6 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
 
 using namespace pelora;
@@ -359,12 +362,17 @@ protected:
         children_.push_back(pid);
         return pid;
     }
-    // The stand-in has replaced the forked copy of this program.
+    // The stand-in has replaced the forked copy of this program. The new executable shows
+    // in /proc a moment before the new environment does, so both are waited for.
     void waitForExec(pid_t pid) {
-        const auto link = std::filesystem::path("/proc") / std::to_string(pid) / "exe";
+        const auto entry = std::filesystem::path("/proc") / std::to_string(pid);
         for (int i = 0; i < 500; ++i) {
             std::error_code error;
-            if (std::filesystem::read_symlink(link, error) == executable_) return;
+            if (std::filesystem::read_symlink(entry / "exe", error) == executable_) {
+                std::ifstream environ(entry / "environ", std::ios::binary);
+                const std::string variables{std::istreambuf_iterator<char>(environ), std::istreambuf_iterator<char>()};
+                if (variables.find("DISPLAY=" + display_) != std::string::npos) return;
+            }
             std::this_thread::sleep_for(10ms);
         }
         FAIL() << "the stand-in did not start";
