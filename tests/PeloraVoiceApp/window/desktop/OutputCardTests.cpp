@@ -39,14 +39,6 @@ protected:
     }
     OutputCard& card() { return *app->mainWindow().studioPage()->outputCard(); }
 
-    // Every held worker run and every posted answer delivered, until nothing is left.
-    void settle() {
-        for (int round = 0; round < 10; ++round) {
-            scheduler.runPosted();
-            if (workers.jobs.empty()) break;
-            workers.runAll();
-        }
-    }
     // One manual dictation whose recogniser answers `spoken`; the transcription is left
     // held so that the test sees the card while it runs.
     void recordHeld(const std::string& spoken) {

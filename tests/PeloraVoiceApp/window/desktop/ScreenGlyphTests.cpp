@@ -42,13 +42,6 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(&app->mainWindow()));
         settle();
     }
-    void settle() {
-        for (int round = 0; round < 10; ++round) {
-            scheduler.runPosted();
-            if (workers.jobs.empty()) break;
-            workers.runAll();
-        }
-    }
     StudioPage& page() { return *app->mainWindow().studioPage(); }
     OutputCard& card() { return *page().outputCard(); }
 };

@@ -49,6 +49,14 @@ protected:
         QCoreApplication::processEvents();
     }
     AppViewModelQtAdapter& vm() { return app->adapter(); }
+    // Every held worker run and every posted answer delivered, until nothing is left.
+    void settle() {
+        for (int round = 0; round < 10; ++round) {
+            scheduler.runPosted();
+            if (workers.jobs.empty()) break;
+            workers.runAll();
+        }
+    }
 
     std::unique_ptr<PeloraVoiceApp> app;
     int quits = 0;

@@ -41,13 +41,6 @@ protected:
         source = std::make_unique<FileDragSource>(FileDragSource::Options{
             .urls = {QUrl::fromLocalFile(QString::fromStdString(wav.string())).toEncoded().toStdString()}});
     }
-    void settle() {
-        for (int round = 0; round < 10; ++round) {
-            scheduler.runPosted();
-            if (workers.jobs.empty()) break;
-            workers.runAll();
-        }
-    }
     StudioPage& page() { return *app->mainWindow().studioPage(); }
     // Drags the source's file onto the middle of the output card (part of the page's drop
     // target); returns how the drag ended for the source.
