@@ -9,6 +9,7 @@
 #include "PeloraVoiceApp/window/WindowSymbol.h"
 #include "PeloraVoiceApp/window/WorkspaceOperations.h"
 
+#include <QCoreApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -76,6 +77,18 @@ void readOnly(Edit* edit) {
 
 OutputCard::OutputCard(AppViewModelQtAdapter& vm, QWidget* parent) : QWidget(parent), vm_(vm) {
     setObjectName(QStringLiteral("outputCard"));
+    // A timer rather than a queued call: the completion that delivered the result and the
+    // widgets' reactions to it are posted events, and a queued fill would follow them without
+    // the timers and animations of the main loop getting a turn in between.
+    longFill_ = new QTimer(this);
+    longFill_->setSingleShot(true);
+    longFill_->setInterval(0);
+    connect(longFill_, &QTimer::timeout, this, [this] {
+        // Layouts changed by the same completion (the sidebar's new history row can move the
+        // splitter) settle first, so the long text is laid out once, at its final width.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        syncTab();
+    });
     auto* card = new QVBoxLayout(this);
     card->setContentsMargins(0, 0, 0, 0);
     card->setSpacing(0);
@@ -371,10 +384,10 @@ void OutputCard::syncResult() {
         srt_->clear();
     }
     if (result && result->text.size() > longTextBytes) {
-        // A long result (minutes of speech) is laid out on the next turn of the main loop, so
+        // A long result (minutes of speech) is laid out on a later turn of the main loop, so
         // its layout and the completion that delivered it are not one long stall; whatever
         // result is current then is the one filled.
-        QTimer::singleShot(0, this, [this] { syncTab(); });
+        longFill_->start();
     } else {
         syncTab();
     }

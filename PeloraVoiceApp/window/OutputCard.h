@@ -17,6 +17,7 @@ class QPushButton;
 class QStackedWidget;
 class QTabBar;
 class QTextEdit;
+class QTimer;
 
 namespace pelora {
 
@@ -102,6 +103,8 @@ private:
     // Which tab bodies hold the current result: only the shown one is filled at once, the
     // others when they are chosen (an hour's text, timestamps and SRT cost the main loop).
     std::array<bool, 3> filled_{};
+    // Fills the shown tab with a long result on a later turn of the main loop (see syncResult).
+    QTimer* longFill_;
 };
 
 }  // namespace pelora
