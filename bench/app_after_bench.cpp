@@ -33,12 +33,12 @@
 #include "PeloraVoiceApp/controller/DesktopDictationCollaborators.h"
 #include "PeloraVoiceApp/controller/DesktopPermissionAccess.h"
 #include "tests/PeloraVoiceApp/controller/desktop/ScriptedJapaneseEngine.h"
-#include "tests/support/DesktopTestBed.h"
 #include "tests/support/QtEventLoop.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/ScriptedDecisionService.h"
 #include "tests/support/TargetApplication.h"
 #include "tests/support/TempDir.h"
+#include "DesktopBenchMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -181,8 +181,6 @@ void BM_ToggleStopsAPassOnAHangingService(benchmark::State& state) {
 BENCHMARK(BM_ToggleStopsAPassOnAHangingService)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 // ---- on the private desktop ----
-
-std::unique_ptr<pelora::testing::DesktopTestBed> bed;
 
 // The auto-replacer's budget for the application's call, in milliseconds.
 constexpr double autoReplacerBudgetMs = 950;
@@ -364,17 +362,4 @@ BENCHMARK(BM_MainLoopDuringLongFile)->Iterations(2)->Unit(benchmark::kMillisecon
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (!pelora::testing::insideDesktopTestBed()) {
-        bed = std::make_unique<pelora::testing::DesktopTestBed>();
-        bed->exportEnvironment();
-    }
-    static int qtArgc = 1;
-    static char name[] = "app-after-bench";
-    static char* qtArgv[] = {name, nullptr};
-    QApplication app(qtArgc, qtArgv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return pelora::bench::runDesktopBenchmarks(argc, argv, "app-after-bench"); }

@@ -13,11 +13,11 @@
 #include "tests/PeloraVoiceApp/controller/ControllerFakes.h"
 #include "tests/PeloraVoiceApp/controller/desktop/ScriptedJapaneseEngine.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/DesktopTestBed.h"
 #include "tests/support/QtEventLoop.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/TargetApplication.h"
 #include "tests/support/TempDir.h"
+#include "DesktopBenchMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -41,8 +41,6 @@ using pelora::testing::spinUntil;
 namespace {
 
 constexpr int dictations = 30;
-
-std::unique_ptr<pelora::testing::DesktopTestBed> bed;
 
 void reportPercentiles(benchmark::State& state, std::vector<double> milliseconds) {
     std::sort(milliseconds.begin(), milliseconds.end());
@@ -219,17 +217,4 @@ BENCHMARK(BM_CompletionWork)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (!pelora::testing::insideDesktopTestBed()) {
-        bed = std::make_unique<pelora::testing::DesktopTestBed>();
-        bed->exportEnvironment();
-    }
-    static int qtArgc = 1;
-    static char name[] = "app-dictation-bench";
-    static char* qtArgv[] = {name, nullptr};
-    QApplication app(qtArgc, qtArgv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return pelora::bench::runDesktopBenchmarks(argc, argv, "app-dictation-bench"); }
