@@ -3,21 +3,23 @@
 # from the engine's own front end, training, export, and the held-out word error rate of
 # the exported models decoded by `pelora-voice-cli --mode eg2`.
 #
-#   tools/eg2-demo/train.sh [output-folder] [first-stage-minutes] [second-stage-minutes] [third-stage-minutes]
+#   tools/eg2-demo/train.sh [output-folder] [first-stage-minutes] [second-stage-minutes] [third-stage-minutes] [fourth-stage-minutes]
 #
-# Default output: models/eg2-demo. Training runs in three stages: the first trains from a
+# Default output: models/eg2-demo. Training runs in four stages: the first trains from a
 # seeded start on one data set (6,000 clips), the second continues from the first stage's
 # exported models on a second data set (4,025 other clips of the training voices; its first
 # 300 clips only calibrate the bias) with a fresh learning-rate schedule, the third grows
 # the second stage's encoder (192 instead of 128 channels, seven instead of five residual
 # layers, starting from what the smaller one computes) and trains it on a third data
-# set (5,000 further clips, the first 300 again for the calibration). Each stage stops
-# after its minutes of wall time, so a busier or faster machine takes a different number of
-# steps; data and starts are seeded. The continuing stages write their best set so far
-# every 12 minutes. EG2_DEMO_START=<model-folder> skips the first two stages and runs the
-# third from that folder (the shipped set was made that way from the previous shipped set,
-# which is this script's second stage).
-# Work files go to $EG2_DEMO_WORK (default /tmp/eg2-demo-work, about 12 GiB). The packages come from `scripts/setup.sh train-deps`.
+# set (5,000 further clips, the first 300 again for the calibration), the fourth trains the
+# grown encoder further on a fourth, larger data set (30,000 further clips, the first 300
+# for the calibration) at a lower peak learning rate. Each stage stops after its minutes of
+# wall time, so a busier or faster machine takes a different number of steps; data and
+# starts are seeded. The continuing stages write their best set so far every 12 minutes.
+# EG2_DEMO_START=<model-folder> skips the first three stages and runs the fourth from that
+# folder (the shipped set was made that way from the previous shipped set, which is this
+# script's third stage).
+# Work files go to $EG2_DEMO_WORK (default /tmp/eg2-demo-work, about 35 GiB). The packages come from `scripts/setup.sh train-deps`.
 # Training uses $EG2_TRAIN_THREADS threads (default 3). Not run by CI.
 set -euo pipefail
 
@@ -27,6 +29,7 @@ out="${1:-$repo/models/eg2-demo}"
 minutes1="${2:-48}"
 minutes2="${3:-38}"
 minutes3="${4:-80}"
+minutes4="${5:-70}"
 work="${EG2_DEMO_WORK:-/tmp/eg2-demo-work}"
 build="${PELORA_BUILD_DIR:-$repo/build}"
 threads="${EG2_TRAIN_THREADS:-3}"
@@ -60,14 +63,17 @@ if [ -z "$start" ]; then
   /usr/bin/python3 "$here/make_data.py" "$work/data2" 4025 150 "$threads" 20261213
   features "$work/data2"
   /usr/bin/python3 "$here/train.py" continue "$work/data2" "$work/stage1" "$work/stage2" "$minutes2" 7e-4
-  start="$work/stage2"
+  /usr/bin/python3 "$here/make_data.py" "$work/data3" 5000 150 "$threads" 20261214
+  features "$work/data3"
+  /usr/bin/python3 "$here/train.py" continue "$work/data3" "$work/stage2" "$work/stage3" "$minutes3" 1e-3 192 2
+  start="$work/stage3"
 fi
-/usr/bin/python3 "$here/make_data.py" "$work/data3" 5000 150 "$threads" 20261214
-features "$work/data3"
-/usr/bin/python3 "$here/train.py" continue "$work/data3" "$start" "$work/model" "$minutes3" 1e-3 192 2
-/usr/bin/python3 "$here/train.py" punct "$work/data3" "$work/model"
-/usr/bin/python3 "$here/check_export.py" "$build/tools/eg2-demo/eg2-model-run" "$work/data3" "$work/model"
-/usr/bin/python3 "$here/evaluate_engine.py" "$build/cli/pelora-voice-cli" "$work/model" "$work/data3" "$threads"
+/usr/bin/python3 "$here/make_data.py" "$work/data4" 30000 150 "$threads" 20261215
+features "$work/data4"
+/usr/bin/python3 "$here/train.py" continue "$work/data4" "$start" "$work/model" "$minutes4" 5e-4
+/usr/bin/python3 "$here/train.py" punct "$work/data4" "$work/model"
+/usr/bin/python3 "$here/check_export.py" "$build/tools/eg2-demo/eg2-model-run" "$work/data4" "$work/model"
+/usr/bin/python3 "$here/evaluate_engine.py" "$build/cli/pelora-voice-cli" "$work/model" "$work/data4" "$threads"
 
 mkdir -p "$out"
 cp -r "$work/model/." "$out/"

@@ -37,12 +37,12 @@ TEST(EG2DemoModelTest, HeldOutClipsBecomeTheirWords) {
         const char* clip;
         const char* words;
     };
-    // What these models hear, not what was said: they miss or mishear short function words
+    // What these models hear, not what was said: they mishear or miss a word here and there
     // ("please push the new Python code to GitHub before the review", "the API returns JSON
     // from the database query").
     const Case cases[] = {
-        {"eg2-demo-1.wav", "please push new Python code GitHub review review"},
-        {"eg2-demo-2.wav", "API returns JSON on from database database query"},
+        {"eg2-demo-1.wav", "please push the gnu Python code to GitHub before the review"},
+        {"eg2-demo-2.wav", "the API returns JSON on from database query"},
     };
     EG2CoreMLTranscriber eg2(kSource / "models" / "eg2-demo", ml::ComputeUnits::all);
     for (const Case& c : cases) {
