@@ -2,7 +2,9 @@
 
 #include <stdexcept>
 
+#include "engine/injection/AccessibilityTextInjector.h"
 #include "platform/accessibility/Utf16.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/DesktopTestBed.h"
 
 namespace pelora::testing {
@@ -109,6 +111,18 @@ TargetApplication DesktopTargetTest::startWith(const FieldSetup& setup) {
     args.insert(args.end(), setup.arguments.begin(), setup.arguments.end());
     auto target = isQt(f) ? TargetApplication::qt({.arguments = args}) : TargetApplication::gtk({.arguments = args});
     target.activate();
+    // The toolkit reports its focused field before the accessibility bus may show it (a busy
+    // machine delays its focus and caret events): the tests start once the bus shows the
+    // field focused and, with text in it, its caret. A field that never shows fails the test
+    // at its first insertion.
+    const bool editable = f != Field::qtReadOnly && f != Field::qtSecret && f != Field::gtkReadOnly;
+    if (editable) {
+        const auto pid = static_cast<std::int32_t>(target.pid());
+        waitUntil(std::chrono::seconds(10), [&] {
+            return AccessibilityTextInjector::hasFocusedEditableElement(pid) &&
+                   (setup.text.empty() || AccessibilityTextInjector::getCaretBounds(pid).has_value());
+        });
+    }
     return target;
 }
 
