@@ -3,9 +3,9 @@
 # from the engine's own front end, training, export, and the held-out word error rate of
 # the exported models decoded by `pelora-voice-cli --mode eg2`.
 #
-#   tools/eg2-demo/train.sh [output-folder] [first-stage-minutes] [second-stage-minutes] [third-stage-minutes] [fourth-stage-minutes] [fifth-stage-minutes] [sixth-stage-minutes]
+#   tools/eg2-demo/train.sh [output-folder] [first-stage-minutes] [second-stage-minutes] [third-stage-minutes] [fourth-stage-minutes] [fifth-stage-minutes] [sixth-stage-minutes] [seventh-stage-minutes]
 #
-# Default output: models/eg2-demo. Training runs in six stages: the first trains from a
+# Default output: models/eg2-demo. Training runs in seven stages: the first trains from a
 # seeded start on one data set (6,000 clips), the second continues from the first stage's
 # exported models on a second data set (4,025 other clips of the training voices; its first
 # 300 clips only calibrate the bias) with a fresh learning-rate schedule, the third grows
@@ -16,13 +16,14 @@
 # for the calibration) at a lower peak learning rate, the fifth goes on over the same
 # data set with a fresh schedule at a lower peak learning rate still, and the sixth trains
 # on a fifth data set (50,000 further clips, the first 300 for the calibration) at a peak
-# learning rate between the two. Each stage stops after its minutes of
+# learning rate between the two, and the seventh trains on a sixth data set (30,000 further
+# clips, the first 300 for the calibration) at a lower one again. Each stage stops after its minutes of
 # wall time, so a busier or faster machine takes a different number of steps; data and
 # starts are seeded. The continuing stages write their best set so far every 12 minutes.
-# EG2_DEMO_START=<model-folder> skips the first three stages and runs the fourth, fifth and
-# sixth from that folder (the shipped set is this script's sixth stage, trained on the
-# previous shipped set, which was its fifth).
-# Work files go to $EG2_DEMO_WORK (default /tmp/eg2-demo-work, about 70 GiB). The packages come
+# EG2_DEMO_START=<model-folder> skips the first three stages and runs the fourth to the
+# seventh from that folder (the shipped set is this script's seventh stage, trained on the
+# previous shipped set, which was its sixth).
+# Work files go to $EG2_DEMO_WORK (default /tmp/eg2-demo-work, about 90 GiB). The packages come
 # from `scripts/setup.sh train-deps`.
 # Training uses $EG2_TRAIN_THREADS threads (default 3). Not run by CI.
 set -euo pipefail
@@ -36,6 +37,7 @@ minutes3="${4:-80}"
 minutes4="${5:-70}"
 minutes5="${6:-30}"
 minutes6="${7:-100}"
+minutes7="${8:-35}"
 work="${EG2_DEMO_WORK:-/tmp/eg2-demo-work}"
 build="${PELORA_BUILD_DIR:-$repo/build}"
 threads="${EG2_TRAIN_THREADS:-3}"
@@ -80,10 +82,13 @@ features "$work/data4"
 /usr/bin/python3 "$here/train.py" continue "$work/data4" "$work/stage4" "$work/stage5" "$minutes5" 2e-4
 /usr/bin/python3 "$here/make_data.py" "$work/data6" 50000 150 "$threads" 20261216
 features "$work/data6"
-/usr/bin/python3 "$here/train.py" continue "$work/data6" "$work/stage5" "$work/model" "$minutes6" 3e-4
-/usr/bin/python3 "$here/train.py" punct "$work/data6" "$work/model"
-/usr/bin/python3 "$here/check_export.py" "$build/tools/eg2-demo/eg2-model-run" "$work/data6" "$work/model"
-/usr/bin/python3 "$here/evaluate_engine.py" "$build/cli/pelora-voice-cli" "$work/model" "$work/data6" "$threads"
+/usr/bin/python3 "$here/train.py" continue "$work/data6" "$work/stage5" "$work/stage6" "$minutes6" 3e-4
+/usr/bin/python3 "$here/make_data.py" "$work/data7" 30000 150 "$threads" 20261217
+features "$work/data7"
+/usr/bin/python3 "$here/train.py" continue "$work/data7" "$work/stage6" "$work/model" "$minutes7" 1.5e-4
+/usr/bin/python3 "$here/train.py" punct "$work/data7" "$work/model"
+/usr/bin/python3 "$here/check_export.py" "$build/tools/eg2-demo/eg2-model-run" "$work/data7" "$work/model"
+/usr/bin/python3 "$here/evaluate_engine.py" "$build/cli/pelora-voice-cli" "$work/model" "$work/data7" "$threads"
 
 mkdir -p "$out"
 cp -r "$work/model/." "$out/"
