@@ -14,10 +14,10 @@
 # set (5,000 further clips, the first 300 again for the calibration), the fourth trains the
 # grown encoder further on a fourth, larger data set (30,000 further clips, the first 300
 # for the calibration) at a lower peak learning rate, the fifth goes on over the same
-# data set with a fresh schedule at a lower peak learning rate still, and the sixth trains
-# on a fifth data set (50,000 further clips, the first 300 for the calibration) at a peak
-# learning rate between the two, and the seventh trains on a sixth data set (30,000 further
-# clips, the first 300 for the calibration) at a lower one again. Each stage stops after its minutes of
+# data set with a fresh schedule at a lower peak learning rate still, the sixth trains on a
+# fifth data set (50,000 further clips, the first 300 for the calibration) at a peak
+# learning rate between the two, and the seventh on a sixth data set (30,000 further clips,
+# the first 300 for the calibration) at a lower one again. Each stage stops after its minutes of
 # wall time, so a busier or faster machine takes a different number of steps; data and
 # starts are seeded. The continuing stages write their best set so far every 12 minutes.
 # EG2_DEMO_START=<model-folder> skips the first three stages and runs the fourth to the
@@ -61,34 +61,34 @@ features() {
   wait
 }
 
+# One data set: <clips> clips in $work/<name>, seeded by <seed> (else make_data.py's own), with their features.
+data_set() {
+  /usr/bin/python3 "$here/make_data.py" "$work/$1" "$2" 150 "$threads" ${3:+"$3"}
+  features "$work/$1"
+}
+
 mkdir -p "$work"
 /usr/bin/python3 "$here/train.py" tables "$work/model"
 if [ -z "$start" ]; then
-  /usr/bin/python3 "$here/make_data.py" "$work/data" 6000 150 "$threads"
-  features "$work/data"
+  data_set data 6000
   /usr/bin/python3 "$here/train.py" train "$work/data" "$work/stage1" "$minutes1"
   cp "$work/model"/*.f32 "$work/stage1/"
-  /usr/bin/python3 "$here/make_data.py" "$work/data2" 4025 150 "$threads" 20261213
-  features "$work/data2"
+  data_set data2 4025 20261213
   /usr/bin/python3 "$here/train.py" continue "$work/data2" "$work/stage1" "$work/stage2" "$minutes2" 7e-4
-  /usr/bin/python3 "$here/make_data.py" "$work/data3" 5000 150 "$threads" 20261214
-  features "$work/data3"
+  data_set data3 5000 20261214
   /usr/bin/python3 "$here/train.py" continue "$work/data3" "$work/stage2" "$work/stage3" "$minutes3" 1e-3 192 2
   start="$work/stage3"
 fi
-/usr/bin/python3 "$here/make_data.py" "$work/data4" 30000 150 "$threads" 20261215
-features "$work/data4"
+data_set data4 30000 20261215
 /usr/bin/python3 "$here/train.py" continue "$work/data4" "$start" "$work/stage4" "$minutes4" 5e-4
 /usr/bin/python3 "$here/train.py" continue "$work/data4" "$work/stage4" "$work/stage5" "$minutes5" 2e-4
-/usr/bin/python3 "$here/make_data.py" "$work/data6" 50000 150 "$threads" 20261216
-features "$work/data6"
-/usr/bin/python3 "$here/train.py" continue "$work/data6" "$work/stage5" "$work/stage6" "$minutes6" 3e-4
-/usr/bin/python3 "$here/make_data.py" "$work/data7" 30000 150 "$threads" 20261217
-features "$work/data7"
-/usr/bin/python3 "$here/train.py" continue "$work/data7" "$work/stage6" "$work/model" "$minutes7" 1.5e-4
-/usr/bin/python3 "$here/train.py" punct "$work/data7" "$work/model"
-/usr/bin/python3 "$here/check_export.py" "$build/tools/eg2-demo/eg2-model-run" "$work/data7" "$work/model"
-/usr/bin/python3 "$here/evaluate_engine.py" "$build/cli/pelora-voice-cli" "$work/model" "$work/data7" "$threads"
+data_set data5 50000 20261216
+/usr/bin/python3 "$here/train.py" continue "$work/data5" "$work/stage5" "$work/stage6" "$minutes6" 3e-4
+data_set data6 30000 20261217
+/usr/bin/python3 "$here/train.py" continue "$work/data6" "$work/stage6" "$work/model" "$minutes7" 1.5e-4
+/usr/bin/python3 "$here/train.py" punct "$work/data6" "$work/model"
+/usr/bin/python3 "$here/check_export.py" "$build/tools/eg2-demo/eg2-model-run" "$work/data6" "$work/model"
+/usr/bin/python3 "$here/evaluate_engine.py" "$build/cli/pelora-voice-cli" "$work/model" "$work/data6" "$threads"
 
 mkdir -p "$out"
 cp -r "$work/model/." "$out/"
