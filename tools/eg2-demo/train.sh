@@ -3,9 +3,9 @@
 # from the engine's own front end, training, export, and the held-out word error rate of
 # the exported models decoded by `pelora-voice-cli --mode eg2`.
 #
-#   tools/eg2-demo/train.sh [output-folder] [first-stage-minutes] [second-stage-minutes] [third-stage-minutes] [fourth-stage-minutes] [fifth-stage-minutes] [sixth-stage-minutes] [seventh-stage-minutes]
+#   tools/eg2-demo/train.sh [output-folder] [first-stage-minutes] [second-stage-minutes] [third-stage-minutes] [fourth-stage-minutes] [fifth-stage-minutes] [sixth-stage-minutes] [seventh-stage-minutes] [eighth-stage-minutes]
 #
-# Default output: models/eg2-demo. Training runs in seven stages: the first trains from a
+# Default output: models/eg2-demo. Training runs in eight stages: the first trains from a
 # seeded start on one data set (6,000 clips), the second continues from the first stage's
 # exported models on a second data set (4,025 other clips of the training voices; its first
 # 300 clips only calibrate the bias) with a fresh learning-rate schedule, the third grows
@@ -16,14 +16,15 @@
 # for the calibration) at a lower peak learning rate, the fifth goes on over the same
 # data set with a fresh schedule at a lower peak learning rate still, the sixth trains on a
 # fifth data set (50,000 further clips, the first 300 for the calibration) at a peak
-# learning rate between the two, and the seventh on a sixth data set (30,000 further clips,
-# the first 300 for the calibration) at a lower one again. Each stage stops after its minutes of
+# learning rate between the two, the seventh on a sixth data set (30,000 further clips,
+# the first 300 for the calibration) at a lower one again, and the eighth on a seventh data
+# set (25,421 further clips, the first 300 for the calibration) at a lower one still. Each stage stops after its minutes of
 # wall time, so a busier or faster machine takes a different number of steps; data and
 # starts are seeded. The continuing stages write their best set so far every 12 minutes.
 # EG2_DEMO_START=<model-folder> skips the first three stages and runs the fourth to the
-# seventh from that folder (the shipped set is this script's seventh stage, trained on the
-# previous shipped set, which was its sixth).
-# Work files go to $EG2_DEMO_WORK (default /tmp/eg2-demo-work, about 90 GiB). The packages come
+# eighth from that folder (the shipped set is this script's eighth stage, trained on the
+# previous shipped set, which was its seventh).
+# Work files go to $EG2_DEMO_WORK (default /tmp/eg2-demo-work, about 110 GiB). The packages come
 # from `scripts/setup.sh train-deps`.
 # Training uses $EG2_TRAIN_THREADS threads (default 3). Not run by CI.
 set -euo pipefail
@@ -38,6 +39,7 @@ minutes4="${5:-70}"
 minutes5="${6:-30}"
 minutes6="${7:-100}"
 minutes7="${8:-35}"
+minutes8="${9:-40}"
 work="${EG2_DEMO_WORK:-/tmp/eg2-demo-work}"
 build="${PELORA_BUILD_DIR:-$repo/build}"
 threads="${EG2_TRAIN_THREADS:-3}"
@@ -85,10 +87,12 @@ data_set data4 30000 20261215
 data_set data5 50000 20261216
 /usr/bin/python3 "$here/train.py" continue "$work/data5" "$work/stage5" "$work/stage6" "$minutes6" 3e-4
 data_set data6 30000 20261217
-/usr/bin/python3 "$here/train.py" continue "$work/data6" "$work/stage6" "$work/model" "$minutes7" 1.5e-4
-/usr/bin/python3 "$here/train.py" punct "$work/data6" "$work/model"
-/usr/bin/python3 "$here/check_export.py" "$build/tools/eg2-demo/eg2-model-run" "$work/data6" "$work/model"
-/usr/bin/python3 "$here/evaluate_engine.py" "$build/cli/pelora-voice-cli" "$work/model" "$work/data6" "$threads"
+/usr/bin/python3 "$here/train.py" continue "$work/data6" "$work/stage6" "$work/stage7" "$minutes7" 1.5e-4
+data_set data7 25421 20261218
+/usr/bin/python3 "$here/train.py" continue "$work/data7" "$work/stage7" "$work/model" "$minutes8" 1e-4
+/usr/bin/python3 "$here/train.py" punct "$work/data7" "$work/model"
+/usr/bin/python3 "$here/check_export.py" "$build/tools/eg2-demo/eg2-model-run" "$work/data7" "$work/model"
+/usr/bin/python3 "$here/evaluate_engine.py" "$build/cli/pelora-voice-cli" "$work/model" "$work/data7" "$threads"
 
 mkdir -p "$out"
 cp -r "$work/model/." "$out/"

@@ -41,7 +41,7 @@ TEST(EG2DemoModelTest, HeldOutClipsBecomeTheirWords) {
     // ("please push the new Python code to GitHub before the review", "the API returns JSON
     // from the database query").
     const Case cases[] = {
-        {"eg2-demo-1.wav", "please push the gnu Python code GitHub before the review"},
+        {"eg2-demo-1.wav", "please push the gnu Python encode GitHub before the review"},
         {"eg2-demo-2.wav", "they API returns JSON on from database query"},
     };
     EG2CoreMLTranscriber eg2(kSource / "models" / "eg2-demo", ml::ComputeUnits::all);
