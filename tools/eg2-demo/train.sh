@@ -20,7 +20,8 @@
 # the first 300 for the calibration) at a lower one again, and the eighth on a seventh data
 # set (25,421 further clips, the first 300 for the calibration) at a lower one still. Each
 # stage stops after its minutes of wall time, so a busier or faster machine takes a
-# different number of steps; data and starts are seeded. The continuing stages write their best set so far every 12 minutes.
+# different number of steps; data and starts are seeded. The continuing stages write their
+# best set so far every 12 minutes.
 # EG2_DEMO_START=<model-folder> skips the first three stages and runs the fourth to the
 # eighth from that folder (the shipped set is this script's eighth stage, trained on the
 # previous shipped set, which was its seventh).
