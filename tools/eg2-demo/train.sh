@@ -25,8 +25,9 @@
 # EG2_DEMO_START=<model-folder> skips the first three stages and runs the fourth to the
 # eighth from that folder (the shipped set is this script's eighth stage, trained on the
 # previous shipped set, which was its seventh).
-# Work files go to $EG2_DEMO_WORK (default /tmp/eg2-demo-work, about 110 GiB). The packages come
-# from `scripts/setup.sh train-deps`.
+# Work files go to $EG2_DEMO_WORK (default /tmp/eg2-demo-work); a data set is deleted after
+# its last stage, so at most about 40 GiB are in use at a time. The packages come from
+# `scripts/setup.sh train-deps`.
 # Training uses $EG2_TRAIN_THREADS threads (default 3). Not run by CI.
 set -euo pipefail
 
@@ -70,25 +71,36 @@ data_set() {
   features "$work/$1"
 }
 
+# Deletes a data set once no later stage reads it.
+drop() {
+  rm -rf "${work:?}/$1"
+}
+
 mkdir -p "$work"
 /usr/bin/python3 "$here/train.py" tables "$work/model"
 if [ -z "$start" ]; then
   data_set data 6000
   /usr/bin/python3 "$here/train.py" train "$work/data" "$work/stage1" "$minutes1"
   cp "$work/model"/*.f32 "$work/stage1/"
+  drop data
   data_set data2 4025 20261213
   /usr/bin/python3 "$here/train.py" continue "$work/data2" "$work/stage1" "$work/stage2" "$minutes2" 7e-4
+  drop data2
   data_set data3 5000 20261214
   /usr/bin/python3 "$here/train.py" continue "$work/data3" "$work/stage2" "$work/stage3" "$minutes3" 1e-3 192 2
+  drop data3
   start="$work/stage3"
 fi
 data_set data4 30000 20261215
 /usr/bin/python3 "$here/train.py" continue "$work/data4" "$start" "$work/stage4" "$minutes4" 5e-4
 /usr/bin/python3 "$here/train.py" continue "$work/data4" "$work/stage4" "$work/stage5" "$minutes5" 2e-4
+drop data4
 data_set data5 50000 20261216
 /usr/bin/python3 "$here/train.py" continue "$work/data5" "$work/stage5" "$work/stage6" "$minutes6" 3e-4
+drop data5
 data_set data6 30000 20261217
 /usr/bin/python3 "$here/train.py" continue "$work/data6" "$work/stage6" "$work/stage7" "$minutes7" 1.5e-4
+drop data6
 data_set data7 25421 20261218
 /usr/bin/python3 "$here/train.py" continue "$work/data7" "$work/stage7" "$work/model" "$minutes8" 1e-4
 /usr/bin/python3 "$here/train.py" punct "$work/data7" "$work/model"
