@@ -738,8 +738,7 @@ def train(data_dir, folder, minutes):
     train_seconds = time.time() - start
     wer, hyps = evaluate(model, h_feats, h_records, words)
     export_models(model, words, folder)
-    with open(os.path.join(folder, "..", "eg2-demo-python-heldout.json") if False else
-              os.path.join(data_dir, "python-heldout.json"), "w") as f:
+    with open(os.path.join(data_dir, "python-heldout.json"), "w") as f:
         json.dump({r["id"]: h for r, h in zip(h_records, hyps)}, f)
     print("trained %d steps (%d epochs) in %.1f min on %d threads" % (step, epoch, train_seconds / 60, n_threads))
     print("Python held-out WER: %.2f %% over %d clips" % (100 * wer, len(h_feats)), flush=True)
