@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 using namespace pelora;
 using namespace std::chrono_literals;
@@ -28,25 +29,26 @@ QApplication& desktopApplication() {
     return *app;
 }
 
-// Runs `inspect` on the picker's dialog once it is shown (from inside its modal loop).
-void whenDialogShows(std::function<void(QFileDialog&)> inspect) {
-    auto* poll = new QTimer;
+// Runs `inspect` on the picker's dialog once it is shown (from inside its modal loop), as
+// long as the returned poll lives. A dialog that takes longer than 30 s fails the test and
+// is closed when it does show, so that the modal loop ends instead of hanging the test.
+std::unique_ptr<QTimer> whenDialogShows(std::function<void(QFileDialog&)> inspect) {
+    auto poll = std::make_unique<QTimer>();
     poll->setInterval(20);
-    auto tries = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, [poll, tries, inspect] {
+    QObject::connect(poll.get(), &QTimer::timeout, [poll = poll.get(), tries = 0, inspect]() mutable {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible()) {
-            if (++*tries > 500) {  // 10 s: give up rather than hang
-                poll->deleteLater();
-                ADD_FAILURE() << "the dialog did not show";
-            }
+            if (++tries == 1500) ADD_FAILURE() << "the dialog did not show within 30 s";
             return;
         }
         poll->stop();
-        poll->deleteLater();
-        inspect(*dialog);
+        if (tries >= 1500)
+            dialog->reject();
+        else
+            inspect(*dialog);
     });
     poll->start();
+    return poll;
 }
 
 TEST(QtAudioFilePicker, FilterCoversTheNamedFormatsAndNothingElse) {
@@ -83,7 +85,7 @@ TEST(QtAudioFilePicker, ShowsItsTitleAndFilterAndAnswersTheChoiceOrNothing) {
         QStringList filters;
         QFileDialog::FileMode mode{};
         bool native = true;
-        whenDialogShows([&](QFileDialog& dialog) {
+        const auto poll = whenDialogShows([&](QFileDialog& dialog) {
             title = dialog.windowTitle();
             filters = dialog.nameFilters();
             selectedFilter = dialog.selectedNameFilter();
