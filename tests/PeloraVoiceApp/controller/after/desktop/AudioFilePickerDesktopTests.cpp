@@ -33,16 +33,17 @@ QApplication& desktopApplication() {
 // long as the returned poll lives. A dialog that takes longer than 30 s fails the test and
 // is closed when it does show, so that the modal loop ends instead of hanging the test.
 std::unique_ptr<QTimer> whenDialogShows(std::function<void(QFileDialog&)> inspect) {
+    constexpr int givingUpTries = 1500;  // 30 s of 20 ms polls
     auto poll = std::make_unique<QTimer>();
     poll->setInterval(20);
     QObject::connect(poll.get(), &QTimer::timeout, [poll = poll.get(), tries = 0, inspect]() mutable {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible()) {
-            if (++tries == 1500) ADD_FAILURE() << "the dialog did not show within 30 s";
+            if (++tries == givingUpTries) ADD_FAILURE() << "the dialog did not show within 30 s";
             return;
         }
         poll->stop();
-        if (tries >= 1500)
+        if (tries >= givingUpTries)
             dialog->reject();
         else
             inspect(*dialog);
