@@ -24,6 +24,19 @@ KeyReader::KeyReader(const std::string& display, Options options) : options_(opt
         if (event.type == MapNotify) break;
     }
     XSetInputFocus(display_, window_, RevertToPointerRoot, CurrentTime);
+    // Xlib sets up its keymap, and its notice of keymap changes, at the first lookup, as a
+    // toolkit does at start-up; done at the first press instead, a keymap change the server
+    // makes during the set-up would pass unnoticed and that key would read as no keysym.
+    int minKeycode = 0, maxKeycode = 0;
+    XDisplayKeycodes(display_, &minKeycode, &maxKeycode);
+    XKeyEvent probe{};
+    probe.type = KeyPress;
+    probe.display = display_;
+    probe.window = window_;
+    probe.keycode = static_cast<unsigned>(minKeycode);
+    char buffer[16];
+    KeySym keysym = NoSymbol;
+    XLookupString(&probe, buffer, sizeof buffer, &keysym, nullptr);
     XSync(display_, False);
     thread_ = std::thread([this] { run(); });
 }
